@@ -1,0 +1,48 @@
+#pragma once
+// The one application object: fixes where the settings live, runs the main
+// dialog modally, and ends the program when the dialog ends.
+
+#include "app/SettingsStore.h"
+#include "platform/UiServices.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace veltrano {
+
+class ConverterApp {
+public:
+    // executablePath: the program's own path; its file name without extension
+    // is the application name (settings file, captions of application boxes).
+    explicit ConverterApp(const QString& executablePath);
+    ~ConverterApp();
+    ConverterApp(const ConverterApp&) = delete;
+    ConverterApp& operator=(const ConverterApp&) = delete;
+
+    // Set by the trackbar while the left mouse button is down on it.
+    std::int32_t m_bThumbHeld = 0;
+
+    // Runs the dialog modally with the real user-interface services; always
+    // returns false, after which the program ends.
+    bool InitInstance();
+
+    // Settings go to <config>/<key>/<application name>.conf from now on.
+    void SetRegistryKey(const QString& key);
+
+    SettingsStore& settings() { return settings_; }
+    const QString& applicationName() const { return applicationName_; }
+    const QString& executablePath() const { return executablePath_; }
+
+    // The one application object, or null outside its lifetime.
+    static ConverterApp* instance();
+
+private:
+    QString executablePath_;
+    QString applicationName_;
+    SettingsStore settings_;
+};
+
+inline constexpr const char* kRegistryKey = "Orsivak";
+
+}  // namespace veltrano

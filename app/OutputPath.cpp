@@ -1,0 +1,107 @@
+// The output path, Browse and Help.
+
+#include "app/OutputPath.h"
+
+#include "app/ConverterApp.h"
+#include "app/ConverterDialog.h"
+#include "platform/Logging.h"
+#include "source/Paths.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace veltrano {
+
+std::string BrowseInitialFolder(std::string_view outputFile) {
+    const std::size_t slash = outputFile.rfind('/');
+    if (slash == std::string_view::npos) return ".";
+    if (slash == 0) return "/";
+    return std::string(outputFile.substr(0, slash));
+}
+
+std::string WithWavExtension(std::string_view chosen) {
+    const std::size_t slash = chosen.rfind('/');
+    const std::size_t dot = chosen.rfind('.');
+    std::string_view stem = chosen;
+    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) stem = chosen.substr(0, dot);
+    return std::string(stem) + ".wav";
+}
+
+std::vector<std::string> HelpPageCandidates(std::string_view executablePath) {
+    const std::string folder = FolderOfPath(executablePath);
+    return {folder + VELTRANO_HELP_DIR_NAME "/Introduction.html",
+            folder + "../share/veltrano/" VELTRANO_HELP_DIR_NAME "/Introduction.html"};
+}
+
+std::string HelpPageUrl(std::string_view executablePath, const std::function<bool(const std::string&)>& exists) {
+    const std::vector<std::string> candidates = HelpPageCandidates(executablePath);
+    std::string chosen = candidates.front();
+    for (const std::string& c : candidates) {
+        if (exists(c)) {
+            chosen = c;
+            break;
+        }
+    }
+    const QString clean = QDir::cleanPath(QString::fromStdString(chosen));
+    return QUrl::fromLocalFile(clean).toString(QUrl::FullyEncoded).toStdString();
+}
+
+QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QString& entry,
+                                              const QString& defaultPath, int folderId) {
+    (void)folderId;  // the music folder is the only one asked for
+    SettingsStore& settings = m_hInstance->settings();
+    // The fixed default stands in the home folder on this platform.
+    const QString homeDefault = QDir::homePath() + QString::fromStdString(FileNameWithBackslash(
+                                                       QDir::fromNativeSeparators(defaultPath).toStdString()));
+    auto stored = [&](const QString& fallback) {
+        const QString value = settings.GetProfileString(section, entry, fallback);
+        // A stored path too long for the path buffer is not one we can write to.
+        return FitsPathBuffer(value.toStdString()) ? value : fallback;
+    };
+    // Every version of this platform takes the music-folder branch; there is
+    // no shell library to load, so "Can not get SHGetFolderPathA!" cannot occur.
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (music.isEmpty() || !QFileInfo(music).isDir()) {
+        m_services.boxes->DialogBox("Error", "Can not get My Music directory!");
+        return stored(homeDefault);
+    }
+    const QString candidate = music + QString::fromStdString(FileNameWithBackslash(homeDefault.toStdString()));
+    return stored(FitsPathBuffer(candidate.toStdString()) ? candidate : homeDefault);
+}
+
+void ConverterDialog::OnBrowse() {
+    // 1. The folder of the path last taken, not of the edit's current text.
+    const std::string current = m_strOutputFile.toStdString();
+    SaveFileRequest request;
+    request.title = "Select Output";
+    request.filters = {{"WAV file(*.wav)", "*.wav"}};
+    request.filterIndex = 1;
+    request.initialFolder = BrowseInitialFolder(current);
+    // 2.-3. No overwrite prompt here: Convert asks before replacing a file.
+    const std::optional<std::string> chosen = m_services.files->GetSaveFileName(request);
+    if (!chosen) return;
+    // 4. Extension replaced by .wav.
+    const std::string path = WithWavExtension(*chosen);
+    if (!FitsPathBuffer(path)) {
+        m_services.boxes->DialogBox("Error", kOutputPathTooLongText, BoxButtons::Ok, BoxIcon::Warning);
+        return;
+    }
+    // 5. Members, setting, edit.
+    m_strOutputFile = QString::fromStdString(path);
+    m_hInstance->settings().WriteProfileString(QString::fromLatin1(kSectionOption),
+                                               QString::fromLatin1(kEntryOutputFile), m_strOutputFile);
+    m_editOutputFile->setText(m_strOutputFile);
+    CopyText(m_szOutputPath, path);
+}
+
+void ConverterDialog::OnHelp() {
+    const std::string url = HelpPageUrl(m_hInstance->executablePath().toStdString(),
+                                        [](const std::string& p) { return QFileInfo::exists(QString::fromStdString(p)); });
+    // As with the help viewer of old, a failure to show the page is not reported.
+    if (!m_services.help->Open(url)) qCWarning(lcApp) << "could not open help page" << url.c_str();
+}
+
+}  // namespace veltrano

@@ -1,0 +1,110 @@
+#include "platform/GraphEventsGst.h"
+
+#include <QCoreApplication>
+
+namespace veltrano {
+
+GraphEvents::Impl::Impl(GstBus* b, GstElement* p) : bus(gsth::Bus::Retain(b)), pipeline(p) {
+    gst_bus_set_sync_handler(bus.get(), &Impl::SyncHandler, this, nullptr);
+}
+
+GraphEvents::Impl::~Impl() {
+    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
+    gst_bus_set_flushing(bus.get(), TRUE);
+}
+
+bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEvent& out) {
+    out = GraphEvent{};
+    if (GST_MESSAGE_SRC(msg)) {
+        gsth::String name = gsth::String::Adopt(gst_object_get_name(GST_MESSAGE_SRC(msg)));
+        if (name) out.source = name.get();
+    }
+    switch (GST_MESSAGE_TYPE(msg)) {
+    case GST_MESSAGE_EOS:
+        out.code = EC_COMPLETE;
+        out.param1 = S_OK;
+        return true;
+    case GST_MESSAGE_ERROR:
+    case GST_MESSAGE_WARNING: {
+        gsth::Error err;
+        gsth::String debug;
+        if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+            gst_message_parse_error(msg, err.out(), debug.out());
+            out.code = EC_ERRORABORT;
+        } else {
+            gst_message_parse_warning(msg, err.out(), debug.out());
+            out.code = EC_STREAM_ERROR_STILLPLAYING;
+        }
+        out.param1 = E_FAIL;
+        if (err) {
+            out.text = err->message ? err->message : "";
+            if (err->domain == GST_RESOURCE_ERROR) {
+                if (err->code == GST_RESOURCE_ERROR_NOT_FOUND) out.param1 = E_NOTFOUND;
+                else if (err->code == GST_RESOURCE_ERROR_OPEN_WRITE ||
+                         err->code == GST_RESOURCE_ERROR_OPEN_READ ||
+                         err->code == GST_RESOURCE_ERROR_NOT_AUTHORIZED)
+                    out.param1 = E_ACCESSDENIED;
+            }
+        }
+        return true;
+    }
+    case GST_MESSAGE_STATE_CHANGED: {
+        if (GST_MESSAGE_SRC(msg) != GST_OBJECT(pipeline)) return false;
+        GstState oldState, newState, pending;
+        gst_message_parse_state_changed(msg, &oldState, &newState, &pending);
+        out.code = EC_STATE_CHANGE;
+        out.param1 = newState == GST_STATE_PLAYING ? 2 : newState == GST_STATE_PAUSED ? 1 : 0;
+        return true;
+    }
+    case GST_MESSAGE_ASYNC_DONE:
+        out.code = EC_ASYNC_DONE;
+        return true;
+    case GST_MESSAGE_DURATION_CHANGED:
+        out.code = EC_LENGTH_CHANGED;
+        return true;
+    default:
+        return false;
+    }
+}
+
+GstBusSyncReply GraphEvents::Impl::SyncHandler(GstBus*, GstMessage* msg, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    GraphEvent probe;
+    if (!Translate(msg, self->pipeline, probe)) return GST_BUS_DROP;
+    std::lock_guard lock(self->mutex);
+    if (self->target)
+        QCoreApplication::postEvent(self->target, new GraphNotifyEvent(self->eventType, self->instanceData));
+    return GST_BUS_PASS;
+}
+
+GraphEvents::GraphEvents(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+GraphEvents::~GraphEvents() = default;
+
+Result GraphEvents::SetNotifyWindow(QObject* target, int eventType, std::intptr_t instanceData) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->target = target;
+    impl_->eventType = eventType;
+    impl_->instanceData = instanceData;
+    return S_OK;
+}
+
+Result GraphEvents::GetEvent(GraphEvent& event, int timeoutMs) {
+    const GstClockTime timeout = timeoutMs <= 0 ? 0 : GstClockTime(timeoutMs) * GST_MSECOND;
+    for (;;) {
+        gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop(impl_->bus.get(), timeout));
+        if (!msg) return E_ABORT;
+        if (Impl::Translate(msg.get(), impl_->pipeline, event)) return S_OK;
+    }
+}
+
+Result GraphEvents::FreeEventParams(GraphEvent& event) {
+    event = GraphEvent{};
+    return S_OK;
+}
+
+std::unique_ptr<GraphEvents> MakeGraphEvents(GstElement* pipeline) {
+    gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(pipeline));
+    return std::make_unique<GraphEvents>(std::make_unique<GraphEvents::Impl>(bus.get(), pipeline));
+}
+
+}  // namespace veltrano

@@ -1,0 +1,54 @@
+#pragma once
+// Test media made at test time with GStreamer encoders: small files of known
+// content (tones, clicks, test-card video) and broken files.
+
+#include <string>
+#include <vector>
+
+namespace veltrano::test {
+
+enum class AudioKind { Mp3, OggVorbis, Flac, Wav, M4aAac };
+
+// Interleaved float samples in [-1, 1].
+struct Pcm {
+    int rate = 48000;
+    int channels = 2;
+    std::vector<float> samples;
+    double seconds() const { return channels ? double(samples.size()) / channels / rate : 0; }
+};
+
+Pcm Tone(double seconds, int rate = 48000, int channels = 2, double frequency = 440.0, double amplitude = 0.5);
+Pcm Silence(double seconds, int rate = 48000, int channels = 2);
+// Silence with one full-scale single-sample click (both channels) at each time.
+Pcm Clicks(double seconds, const std::vector<double>& clickTimes, int rate = 48000, int channels = 2);
+
+// Encodes pcm into a file of the given kind. Returns false and fills error on failure.
+bool MakeAudio(const std::string& path, AudioKind kind, const Pcm& pcm, std::string* error = nullptr);
+bool MakeToneFile(const std::string& path, AudioKind kind, double seconds, int rate = 48000, int channels = 2,
+                  double frequency = 440.0, std::string* error = nullptr);
+
+struct VideoSpec {
+    double seconds = 2.0;
+    int width = 320;
+    int height = 240;
+    int fps = 25;
+    bool withAudio = true;
+    // Sound of the video; a tone of 'seconds' at 48 kHz stereo when empty.
+    Pcm audio;
+    // "mp4" (H.264 + AAC) or "mkv" (H.264 + Vorbis).
+    std::string container = "mp4";
+};
+bool MakeVideo(const std::string& path, const VideoSpec& spec, std::string* error = nullptr);
+
+bool MakeZeroByteFile(const std::string& path);
+bool MakeTextFile(const std::string& path, const std::string& text = "This is not a media file.\n");
+// Copies the first 'keepBytes' of src into dst.
+bool MakeTruncatedCopy(const std::string& src, const std::string& dst, long keepBytes);
+
+// Extension used for a kind (".mp3", ".ogg", ...).
+const char* ExtensionOf(AudioKind kind);
+
+// Initialises GStreamer for the test process (idempotent).
+void EnsureGstInitialized();
+
+}  // namespace veltrano::test
