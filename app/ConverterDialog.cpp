@@ -10,6 +10,7 @@
 
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -159,7 +160,7 @@ void ConverterDialog::BuildTemplate() {
     const int timeWidth = fontMetrics().horizontalAdvance(QStringLiteral("000:00:00")) + 16;
     m_stcStartTime->setMinimumWidth(timeWidth);
     m_stcEndTime->setMinimumWidth(timeWidth);
-    m_editCustomRate->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("0000000")) + 12);
+    m_editCustomRate->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 12);
     m_stcFileLine->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("x")) * 44);
     m_stcStatus->setMinimumHeight(fontMetrics().height() + 6);
 
@@ -309,8 +310,10 @@ bool ConverterDialog::OnInitDialog() {
         return false;
     }
     // 7. Output path.
+    // The fixed default path stands in the home folder on this platform.
+    const QString fixedDefault = QDir::homePath() + QLatin1Char('/') + QString::fromLatin1(kDefaultOutputFileName);
     m_strOutputFile = GetDefaultOutputPath(QString::fromLatin1(kSectionOption), QString::fromLatin1(kEntryOutputFile),
-                                           QStringLiteral("c:\\output_new.wav"), CSIDL_MYMUSIC);
+                                           fixedDefault, CSIDL_MYMUSIC);
     CopyText(m_szOutputPath, m_strOutputFile.toStdString());
     m_editOutputFile->setText(m_strOutputFile);
     SetStatusText(QStringLiteral("Output File: %1").arg(QString::fromStdString(std::string(TextOf(m_szOutputPath)))));
@@ -390,8 +393,11 @@ void ConverterDialog::accept() { OnClose(); }
 
 void ConverterDialog::keyPressEvent(QKeyEvent* e) {
     const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
-    if (enter && e->modifiers() == Qt::NoModifier && !qobject_cast<QPushButton*>(focusWidget())) {
-        accept();
+    if (enter && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // No button is a default one: Enter presses the focused button, and
+        // anywhere else ends the dialog as OK would.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
+        else accept();
         return;
     }
     QDialog::keyPressEvent(e);

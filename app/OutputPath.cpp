@@ -53,9 +53,6 @@ QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QStr
                                               const QString& defaultPath, int folderId) {
     (void)folderId;  // the music folder is the only one asked for
     SettingsStore& settings = m_hInstance->settings();
-    // The fixed default stands in the home folder on this platform.
-    const QString homeDefault = QDir::homePath() + QString::fromStdString(FileNameWithBackslash(
-                                                       QDir::fromNativeSeparators(defaultPath).toStdString()));
     auto stored = [&](const QString& fallback) {
         const QString value = settings.GetProfileString(section, entry, fallback);
         // A stored path too long for the path buffer is not one we can write to.
@@ -66,10 +63,10 @@ QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QStr
     const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
     if (music.isEmpty() || !QFileInfo(music).isDir()) {
         m_services.boxes->DialogBox("Error", "Can not get My Music directory!");
-        return stored(homeDefault);
+        return stored(defaultPath);
     }
-    const QString candidate = music + QString::fromStdString(FileNameWithBackslash(homeDefault.toStdString()));
-    return stored(FitsPathBuffer(candidate.toStdString()) ? candidate : homeDefault);
+    const QString candidate = music + QString::fromStdString(FileNameWithBackslash(defaultPath.toStdString()));
+    return stored(FitsPathBuffer(candidate.toStdString()) ? candidate : defaultPath);
 }
 
 void ConverterDialog::OnBrowse() {

@@ -13,7 +13,6 @@ void ConverterDialog::OpenChosenMedia(const std::string&) {}
 bool ConverterDialog::MeasureDuration(const char*, MediaTime&) { return false; }
 bool ConverterDialog::OpenPreview(const char*) { return false; }
 bool ConverterDialog::ClosePreview() { return true; }
-void ConverterDialog::EnableMediaControls(bool) {}
 void ConverterDialog::OnTrackbarReleased() {}
 bool ConverterDialog::SeekToSlider(int) { return false; }
 void ConverterDialog::RefreshPosition() {}

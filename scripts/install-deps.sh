@@ -13,7 +13,7 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   # desktop checks, real-window runs and benchmarks
-  desktop-file-utils xvfb xauth ffmpeg sox time
+  desktop-file-utils xvfb xauth xdotool x11-apps ffmpeg sox time
 )
 
 missing=()

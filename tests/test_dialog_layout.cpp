@@ -1,0 +1,136 @@
+// The dialog as the user sees it: rendered offscreen, every caption fits its
+// control, nothing overlaps, and the template's arrangement is kept.
+
+#include "app/ConverterDialog.h"
+#include "source/ThumbSlider.h"
+#include "tests/support/DialogFixture.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace veltrano;
+using veltrano::test::DialogHarness;
+
+namespace {
+
+QRect RectIn(QWidget* w, QWidget* top) { return QRect(w->mapTo(top, QPoint(0, 0)), w->size()); }
+
+class DialogLayout : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ConverterDialog& d = h.Open();
+        d.EnableMediaControls(true);
+        // Longest texts the controls will carry.
+        d.fileLine()->setText(QStringLiteral("a-rather-long-song-name.mp3   00:00:00 / 01:23:45"));
+        d.m_stcStartTime->setText(QStringLiteral("100:00:00"));
+        d.m_stcEndTime->setText(QStringLiteral("100:00:00"));
+        d.m_cboSamplesPerSec->setCurrentIndex(6);
+        d.OnSamplesPerSecChange();
+        d.adjustSize();
+        QTest::qWait(10);
+    }
+    DialogHarness h;
+};
+
+TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
+    ConverterDialog& d = h.dialog();
+    for (QPushButton* b : d.findChildren<QPushButton*>()) {
+        if (!b->isVisible()) continue;
+        SCOPED_TRACE(b->text().toStdString());
+        EXPECT_GE(b->width(), b->sizeHint().width());
+        EXPECT_GE(b->height(), b->sizeHint().height());
+    }
+    for (QLabel* l : d.findChildren<QLabel*>()) {
+        if (!l->isVisible() || l->text().isEmpty()) continue;
+        SCOPED_TRACE(l->text().toStdString());
+        const int textWidth = l->fontMetrics().horizontalAdvance(l->text());
+        EXPECT_GE(l->contentsRect().width(), textWidth);
+        EXPECT_GE(l->contentsRect().height(), l->fontMetrics().height());
+    }
+    for (QComboBox* c : d.findChildren<QComboBox*>()) {
+        SCOPED_TRACE(c->objectName().toStdString());
+        EXPECT_GE(c->width(), c->sizeHint().width());
+    }
+    auto* group = d.findChild<QGroupBox*>(QStringLiteral("m_grpWaveFormat"));
+    EXPECT_GE(group->width(), group->fontMetrics().horizontalAdvance(group->title()) + 16);
+    EXPECT_GE(d.customRateEdit()->width(), d.customRateEdit()->fontMetrics().horizontalAdvance("96000"));
+}
+
+TEST_F(DialogLayout, ControlsStayInsideAndDoNotOverlap) {
+    ConverterDialog& d = h.dialog();
+    QList<QWidget*> leaves;
+    for (QWidget* w : d.findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->isWindow() || qobject_cast<QGroupBox*>(w)) continue;
+        if (w->parentWidget() != &d && w->parentWidget()->objectName() != QLatin1String("m_grpWaveFormat")) continue;
+        leaves << w;
+    }
+    ASSERT_GE(leaves.size(), 20);
+    const QRect inside = d.rect();
+    for (int i = 0; i < leaves.size(); ++i) {
+        const QRect a = RectIn(leaves[i], &d);
+        EXPECT_TRUE(inside.contains(a)) << leaves[i]->objectName().toStdString();
+        for (int j = i + 1; j < leaves.size(); ++j) {
+            const QRect b = RectIn(leaves[j], &d);
+            EXPECT_FALSE(a.intersects(b)) << leaves[i]->objectName().toStdString() << " overlaps "
+                                          << leaves[j]->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(DialogLayout, KeepsTheTemplateArrangement) {
+    ConverterDialog& d = h.dialog();
+    auto r = [&](QWidget* w) { return RectIn(w, &d); };
+    // Top to bottom: open row, trackbar, play row, selection row, format group, output row, commands, status.
+    EXPECT_LT(r(d.m_btnOpenMedia).bottom(), r(d.m_sldPosition).top());
+    EXPECT_LT(r(d.m_sldPosition).bottom(), r(d.m_btnPlay).top());
+    EXPECT_LT(r(d.m_btnPlay).bottom(), r(d.m_btnStartTime).top());
+    auto* group = d.findChild<QGroupBox*>(QStringLiteral("m_grpWaveFormat"));
+    EXPECT_LT(r(d.m_btnStartTime).bottom(), r(group).top());
+    EXPECT_LT(r(group).bottom(), r(d.outputEdit()).top());
+    EXPECT_LT(r(d.outputEdit()).bottom(), r(d.m_btnConvert).top());
+    EXPECT_LT(r(d.m_btnConvert).bottom(), r(d.m_stcStatus).top());
+    // Left to right within rows.
+    EXPECT_LT(r(d.m_btnOpenMedia).right(), r(d.fileLine()).left());
+    EXPECT_LT(r(d.m_btnPlay).right(), r(d.m_btnPause).left());
+    EXPECT_LT(r(d.m_btnPause).right(), r(d.m_btnStop).left());
+    EXPECT_LT(r(d.m_btnStartTime).right(), r(d.m_stcStartTime).left());
+    EXPECT_LT(r(d.m_stcStartTime).right(), r(d.m_btnEndTime).left());
+    EXPECT_LT(r(d.m_btnEndTime).right(), r(d.m_stcEndTime).left());
+    EXPECT_LT(r(d.outputEdit()).right(), r(d.m_btnBrowse).left());
+    EXPECT_LT(r(d.m_btnConvert).right(), r(d.m_btnHelp).left());
+    EXPECT_LT(r(d.m_cboSamplesPerSec).right(), r(d.customRateEdit()).left());
+    // Labels of the format group line up, and so do their lists.
+    const int labelsLeft = r(d.findChild<QLabel*>(QStringLiteral("m_stcSamplesPerSecLabel"))).left();
+    EXPECT_EQ(r(d.findChild<QLabel*>(QStringLiteral("m_stcChannelsLabel"))).left(), labelsLeft);
+    EXPECT_EQ(r(d.findChild<QLabel*>(QStringLiteral("m_stcBitsPerSampleLabel"))).left(), labelsLeft);
+    EXPECT_EQ(r(d.m_cboChannels).left(), r(d.m_cboSamplesPerSec).left());
+    EXPECT_EQ(r(d.m_cboBitsPerSample).left(), r(d.m_cboSamplesPerSec).left());
+    // The trackbar and the status line span the dialog.
+    EXPECT_GT(r(d.m_sldPosition).width(), d.width() * 8 / 10);
+    EXPECT_GT(r(d.m_stcStatus).width(), d.width() * 8 / 10);
+}
+
+TEST_F(DialogLayout, RendersToAnImage) {
+    ConverterDialog& d = h.dialog();
+    const QImage image = d.grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    EXPECT_GT(image.width(), 300);
+    EXPECT_GT(image.height(), 300);
+    // Not a blank image: the buttons and frames draw something.
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 4)
+        for (int x = 0; x < image.width(); x += 4) colours.insert(image.pixel(x, y));
+    EXPECT_GT(colours.size(), 8);
+    const QByteArray dir = qgetenv("VELTRANO_SCREENSHOT_DIR");
+    const QString out = (dir.isEmpty() ? QDir::tempPath() : QString::fromLocal8Bit(dir)) + "/veltrano-dialog.png";
+    EXPECT_TRUE(image.save(out)) << out.toStdString();
+}
+
+}  // namespace
