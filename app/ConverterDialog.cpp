@@ -70,6 +70,7 @@ void ConverterDialog::BuildTemplate() {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setSizeGripEnabled(false);
+    setAcceptDrops(true);
 
     m_btnHelp = MakeButton(this, "Help");
     m_stcStatus = MakeSunkenStatic(this, Qt::AlignLeft);
