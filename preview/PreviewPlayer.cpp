@@ -57,8 +57,7 @@ bool PreviewPlayer::OpenMedia() {
     }
     hr = pGB->RenderFile(path.c_str());
     if (hr.failed()) {
-        qCWarning(lcPreview) << "cannot play" << path.c_str() << ":" << hr.text().c_str();
-        m_boxes.OwnerlessBox(kCannotPlayText);
+        m_boxes.OwnerlessBox(kCannotPlayText);  // the graph has logged GStreamer's reason
         return FailOpen();
     }
     if (!QueryGraphInterfaces()) return FailOpen();
@@ -459,7 +458,7 @@ bool PreviewPlayer::EnterFullScreen() {
     m_lNormalStyle = m_hWnd->windowFlags();
     m_hWnd->setWindowFlags(kFullScreenStyle);
     m_hWnd->setFixedSize(cx, cy);
-    m_hWnd->move(screen.topLeft());
+    m_hWnd->setGeometry(screen);  // frameless: the client is the whole window
     // Desktops keep panels above a window unless it says it is full screen.
     m_hWnd->setWindowState(m_hWnd->windowState() | Qt::WindowFullScreen);
     m_hWnd->show();
