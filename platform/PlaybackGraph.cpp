@@ -153,7 +153,8 @@ public:
         return S_OK;
     }
 
-    bool HasVideo() const { return rendered && nVideo > 0; }
+    // A measuring graph has no surface, so it has no video window either.
+    bool HasVideo() const { return rendered && nVideo > 0 && relay; }
 
     gsth::Element playbin;
     gsth::Element appsink;
@@ -205,6 +206,20 @@ Result PlaybackGraph::Create(std::shared_ptr<PlaybackGraph>& graph) {
     callbacks.new_sample = &OnNewSample;
     gst_app_sink_set_callbacks(GST_APP_SINK(impl->appsink.get()), &callbacks, impl->relay.get(), nullptr);
 
+    g_object_set(impl->playbin.get(), "video-sink", videoSink.get(), "audio-sink", audioSink.get(), nullptr);
+    impl->events = MakeGraphEvents(impl->playbin.get());
+    graph = std::shared_ptr<PlaybackGraph>(new PlaybackGraph(std::move(impl)));
+    return S_OK;
+}
+
+Result PlaybackGraph::CreateForMeasuring(std::shared_ptr<PlaybackGraph>& graph) {
+    graph.reset();
+    auto impl = std::make_unique<Impl>();
+    impl->playbin = gsth::MakeElement("playbin", "measure");
+    gsth::Element videoSink = gsth::MakeElement("fakesink", "videosink");
+    gsth::Element audioSink = gsth::MakeElement("fakesink", "audiosink");
+    if (!impl->playbin || !videoSink || !audioSink)
+        return Result(E_FAIL, "No element \"playbin\": gstreamer1.0-plugins-base is not installed.");
     g_object_set(impl->playbin.get(), "video-sink", videoSink.get(), "audio-sink", audioSink.get(), nullptr);
     impl->events = MakeGraphEvents(impl->playbin.get());
     graph = std::shared_ptr<PlaybackGraph>(new PlaybackGraph(std::move(impl)));

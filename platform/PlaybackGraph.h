@@ -35,6 +35,9 @@ public:
     // Builds an empty graph with the preview's sinks; fails when an element it
     // needs is missing or VELTRANO_AUDIO_SINK names no usable element.
     static Result Create(std::shared_ptr<PlaybackGraph>& graph);
+    // A throw-away graph for measuring a file's length: rendered and cued like
+    // the preview's, but every stream ends in a fake sink and nothing is shown.
+    static Result CreateForMeasuring(std::shared_ptr<PlaybackGraph>& graph);
     ~PlaybackGraph();
     PlaybackGraph(const PlaybackGraph&) = delete;
     PlaybackGraph& operator=(const PlaybackGraph&) = delete;

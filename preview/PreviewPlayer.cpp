@@ -84,7 +84,7 @@ bool PreviewPlayer::OpenMedia() {
     }
 
     if (m_bAudioOnly) {
-        m_hWnd->hide();
+        m_hWnd->hide();  // for good; a hidden window takes neither focus nor the front
     } else {
         m_bVideoShown = 1;
         m_hWnd->show();  // keeps a full-screen state entered just above

@@ -82,8 +82,8 @@ public:
     Qt::WindowFlags m_lNormalStyle;
 
     // ---- called by the main dialog ----
-    // Opens m_szFileName (UTF-8, up to 259 bytes). On failure the message has
-    // been shown and CloseMedia has run.
+    // Opens m_szFileName (UTF-8, up to 259 bytes), once per player. On
+    // failure the message has been shown and CloseMedia has run.
     bool OpenMedia();
     void CloseMedia();
     void StartPlayback();

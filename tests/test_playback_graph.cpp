@@ -249,3 +249,29 @@ TEST(PlaybackGraph, InterfacesKeepTheGraphAlive) {
     EXPECT_TRUE(ms->GetStopPosition(length).succeeded());
     EXPECT_GT(length, 0);
 }
+
+TEST(PlaybackGraph, MeasuringGraphGivesTheLengthAndRefusesBrokenFiles) {
+    const struct {
+        std::string path;
+        double seconds;
+    } files[] = {{CachedTone(AudioKind::Mp3, 1.0), 1.0}, {CachedVideo(160, 120, 2.0, true), 2.0}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.path);
+        std::shared_ptr<PlaybackGraph> graph;
+        ASSERT_TRUE(PlaybackGraph::CreateForMeasuring(graph).succeeded());
+        ASSERT_TRUE(graph->RenderFile(f.path.c_str()).succeeded());
+        std::shared_ptr<MediaSeeking> ms;
+        ASSERT_TRUE(graph->QueryInterface(ms).succeeded());
+        MediaTime length = 0;
+        ASSERT_TRUE(ms->GetStopPosition(length).succeeded());
+        EXPECT_NEAR(double(length), f.seconds * kUnitsPerSecond, double(kTolerance));
+        // Nothing to show: no video window even for a video.
+        std::shared_ptr<VideoWindow> vw;
+        graph->QueryInterface(vw);
+        bool visible = false;
+        EXPECT_EQ(vw->get_Visible(visible), E_NOINTERFACE);
+    }
+    std::shared_ptr<PlaybackGraph> graph;
+    ASSERT_TRUE(PlaybackGraph::CreateForMeasuring(graph).succeeded());
+    EXPECT_TRUE(graph->RenderFile(CachedTextFileNamedMp3().c_str()).failed());
+}

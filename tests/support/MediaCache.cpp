@@ -1,6 +1,6 @@
 #include "tests/support/MediaCache.h"
 
-#include <gst/gst.h>
+#include "platform/GstHandles.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -82,23 +82,21 @@ std::string CachedSubtitleOnlyFile() {
         EnsureGstInitialized();
         const std::string description =
             "filesrc location=\"" + srt + "\" ! subparse ! matroskamux ! filesink location=\"" + path + "\"";
-        GError* err = nullptr;
-        GstElement* pipeline = gst_parse_launch(description.c_str(), &err);
+        gsth::Error err;
+        GstElement* launched = gst_parse_launch(description.c_str(), err.out());
+        gsth::Element pipeline =
+            launched ? gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(launched))) : gsth::Element();
         if (!pipeline) {
             error = err ? err->message : "parse failed";
-            if (err) g_error_free(err);
             return false;
         }
-        gst_element_set_state(pipeline, GST_STATE_PLAYING);
-        GstBus* bus = gst_element_get_bus(pipeline);
-        GstMessage* msg = gst_bus_timed_pop_filtered(bus, 10 * GST_SECOND,
-                                                     GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-        const bool ok = msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS;
+        gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+        gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(pipeline.get()));
+        gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
+            bus.get(), 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        const bool ok = msg && GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_EOS;
         if (!ok) error = "the subtitle file was not written";
-        if (msg) gst_message_unref(msg);
-        gst_object_unref(bus);
-        gst_element_set_state(pipeline, GST_STATE_NULL);
-        gst_object_unref(pipeline);
+        gst_element_set_state(pipeline.get(), GST_STATE_NULL);
         return ok;
     });
 }
