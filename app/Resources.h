@@ -2,7 +2,7 @@
 // Control ids of the main dialog (template 102), the About box (template 100),
 // the player's popup menu (134), the icon (128) and the string table.
 
-#include <QIcon>
+#include "platform/ApplicationIcon.h"
 
 namespace veltrano {
 
@@ -40,8 +40,5 @@ inline constexpr int ID_HELP = 57670;
 // Text of string resource 101.
 inline constexpr const char* kAboutMenuText = "&About Veltrano";
 inline constexpr const char* kAboutText = "Veltrano Version 1.0";
-
-// Icon resource 128, drawn at every size the desktop asks for.
-QIcon ApplicationIcon();
 
 }  // namespace veltrano

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "platform/ApplicationIcon.h"
 
 #include <QtGlobal>
 

@@ -1,0 +1,551 @@
+#include "preview/PreviewPlayer.h"
+
+#include "platform/Desktop.h"
+#include "platform/Logging.h"
+#include "platform/WindowMessages.h"
+#include "preview/PlayerMenu.h"
+#include "preview/PlayerWindow.h"
+#include "preview/VideoPlacement.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimerEvent>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace veltrano {
+
+PreviewPlayer* g_pPreviewPlayer = nullptr;
+int g_bRaisePlayerOnClick = 1;
+
+namespace {
+// The code of a result as the "0x%x" of the failure texts print it.
+unsigned Hex(const Result& hr) { return static_cast<unsigned>(hr.code()); }
+}  // namespace
+
+std::string BareFileName(std::string_view path) {
+    const std::size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+PreviewPlayer::PreviewPlayer(IMessageBoxes& boxes, QWidget* hwndDialog) : m_hwndDialog(hwndDialog), m_boxes(boxes) {}
+
+PreviewPlayer::~PreviewPlayer() {
+    // A window left open must not call back into a deleted player.
+    if (m_hWnd) m_hWnd->DetachPlayer();
+}
+
+// ---- opening and closing ----
+
+bool PreviewPlayer::OpenMedia() {
+    m_ePlayState = Stopped;
+    CreatePlayerWindow();
+    // The path stays UTF-8: the graph makes the file's URI of it.
+    const std::string path(TextOf(m_szFileName));
+
+    Result hr = PlaybackGraph::Create(pGB);
+    if (hr.failed()) {
+        qCWarning(lcPreview) << "cannot build the playback graph:" << hr.text().c_str();
+        ReportFailure("FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
+                      "IID_IGraphBuilder, (void **)&pGB)\n",
+                      Hex(hr));
+        return FailOpen();
+    }
+    hr = pGB->RenderFile(path.c_str());
+    if (hr.failed()) {
+        m_boxes.OwnerlessBox(kCannotPlayText);  // the graph has logged GStreamer's reason
+        return FailOpen();
+    }
+    if (!QueryGraphInterfaces()) return FailOpen();
+    DetectAudioOnly();
+
+    hr = pME->SetNotifyWindow(m_hWnd, kGraphNotifyEventType, 0);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pME->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hWnd), WM_GRAPHNOTIFY, 0)\n",
+                      Hex(hr));
+        return FailOpen();
+    }
+
+    if (!m_bAudioOnly) {
+        // The surface is made a child of the window: there is no caption or
+        // frame of its own to strip first. Results not examined, as before.
+        pVW->put_Owner(m_hWnd);
+        pVW->put_MessageDrain(m_hWnd);
+        hr = InitVideoWindow(1, 1);
+        if (hr.failed()) {
+            ReportFailure("FAILED(hr=0x%x) in InitVideoWindow(1, 1)\n", Hex(hr));
+            return FailOpen();
+        }
+        if (m_bStartInFullScreen) EnterFullScreen();
+    }
+
+    if (m_bAudioOnly) {
+        m_hWnd->hide();  // for good; a hidden window takes neither focus nor the front
+    } else {
+        m_bVideoShown = 1;
+        m_hWnd->show();  // keeps a full-screen state entered just above
+        m_hWnd->raise();
+        m_hWnd->activateWindow();
+        m_hWnd->setFocus();
+    }
+    UpdateTitle();
+    m_hWnd->m_positionTimer.start(kPositionTimerMs, m_hWnd);
+    return true;
+}
+
+bool PreviewPlayer::QueryGraphInterfaces() {
+    Result hr = pGB->QueryInterface(pMC);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)\n", Hex(hr));
+        return false;
+    }
+    hr = pGB->QueryInterface(pME);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)\n", Hex(hr));
+        return false;
+    }
+    hr = pGB->QueryInterface(pMS);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaSeeking, (void **)&pMS)\n", Hex(hr));
+        return false;
+    }
+    hr = pGB->QueryInterface(pVW);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IVideoWindow, (void **)&pVW)\n", Hex(hr));
+        return false;
+    }
+    hr = pGB->QueryInterface(pBV);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IBasicVideo, (void **)&pBV)\n", Hex(hr));
+        return false;
+    }
+    hr = pGB->QueryInterface(pBA);
+    if (hr.failed()) {
+        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IBasicAudio, (void **)&pBA)\n", Hex(hr));
+        return false;
+    }
+    return true;
+}
+
+bool PreviewPlayer::FailOpen() {
+    CloseMedia();
+    return false;
+}
+
+void PreviewPlayer::CloseMedia() {
+    if (pMC) pMC->Stop();
+    m_ePlayState = Stopped;
+    m_bAudioOnly = 1;
+    if (m_bWindowCreated) DestroyPlayerWindow();
+    ReleaseGraph();
+    m_szFileName[0] = '\0';
+    m_ePlayState = NoMedia;
+    if (m_hwndDialog) m_hwndDialog->update();
+}
+
+void PreviewPlayer::CreatePlayerWindow() {
+    // There is no window class to register: PlayerWindow is the class.
+    const QRect dialogRect = m_hwndDialog ? m_hwndDialog->frameGeometry() : QRect();
+    m_hWnd = new PlayerWindow(this);
+    SetFixedWindowRect(*m_hWnd, InitialPlayerRect(WorkAreaRect(), dialogRect));
+    m_bWindowCreated = true;
+}
+
+void PreviewPlayer::DestroyPlayerWindow() {
+    if (!m_hWnd) return;
+    if (pVW) {
+        m_hWnd->hide();
+        pVW->put_Visible(false);
+        if (m_bFullScreen) {
+            m_bVideoShown = 0;  // so leaving full screen keeps the window hidden
+            LeaveFullScreen();
+            m_hWnd->hide();
+        }
+    }
+    if (m_hwndDialog) m_hwndDialog->update();
+    // The timers end with the window. The window goes once control is back
+    // in the event loop, so no handler still running on it loses its object;
+    // from now on it hears nothing of this player.
+    m_hWnd->m_cursorTimer.stop();
+    m_hWnd->m_positionTimer.stop();
+    m_hWnd->DetachPlayer();
+    m_hWnd->hide();
+    m_hWnd->deleteLater();
+    m_hWnd = nullptr;
+    m_bWindowCreated = false;
+}
+
+void PreviewPlayer::ReleaseGraph() {
+    if (pVW) {
+        pVW->put_Visible(false);
+        pVW->put_Owner(nullptr);
+    }
+    if (pME) pME->SetNotifyWindow(nullptr, 0, 0);
+    pME.reset();
+    pMS.reset();
+    pMC.reset();
+    pBA.reset();
+    pBV.reset();
+    pVW.reset();
+    pGB.reset();  // the last reference: the graph is torn down here
+}
+
+void PreviewPlayer::DetectAudioOnly() {
+    if (!pVW || !pBV) {
+        m_bAudioOnly = 1;
+        return;
+    }
+    m_bAudioOnly = 0;
+    bool visible = false;
+    const Result hr = pVW->get_Visible(visible);
+    if (hr.succeeded()) return;
+    if (hr == E_NOINTERFACE) {
+        m_bAudioOnly = 1;
+        return;
+    }
+    ReportFailure("Failed(%08lx) in pVW->get_Visible()!\r\n", static_cast<unsigned long>(Hex(hr)));
+}
+
+void PreviewPlayer::UpdateTitle() {
+    if (!m_hWnd) return;
+    const std::string name = BareFileName(TextOf(m_szFileName));
+    // "%s %s %s" of the name, an empty text and the pause mark: two blanks.
+    const std::string caption = name + "  " + (m_ePlayState == Paused ? "(Paused)" : "");
+    m_hWnd->setWindowTitle(QString::fromStdString(caption));
+}
+
+void PreviewPlayer::ReportFailure(const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    m_boxes.OwnerlessBox(text);
+}
+
+// ---- playback ----
+
+void PreviewPlayer::StartPlayback() {
+    if (!pMC) return;
+    if (m_ePlayState == Stopped || m_ePlayState == Paused) {
+        if (pMC->Run().succeeded()) m_ePlayState = Running;
+    }
+    if (pMS && pMS->SetRate(1.0).succeeded()) UpdateTitle();
+}
+
+void PreviewPlayer::PausePlayback() {
+    if (!pMC) return;
+    if (m_ePlayState == Running && pMC->Pause().succeeded()) m_ePlayState = Paused;
+    UpdateTitle();
+}
+
+void PreviewPlayer::StopPlayback() {
+    if (!pMC || !pMS) return;
+    if (m_ePlayState == Paused || m_ePlayState == Running) {
+        if (m_hWnd) m_hWnd->m_cursorTimer.stop();
+        pMC->Stop();
+        m_ePlayState = Stopped;
+        pMS->SetPositions(0);
+        pMC->Pause();  // cued on the first frame; the state stays Stopped
+    }
+    UpdateTitle();
+}
+
+Result PreviewPlayer::SeekTo(MediaTime position) {
+    if (!pMS) return S_OK;
+    if (pMS->IsFormatSupported(TimeFormat::Media) != S_OK) return E_NOINTERFACE;
+    TimeFormat saved = TimeFormat::Media;
+    if (Result hr = pMS->GetTimeFormat(saved); hr.failed()) return hr;
+    if (Result hr = pMS->SetTimeFormat(TimeFormat::Media); hr.failed()) return hr;
+    if (position < 0) position = 0;
+    const Result hr = pMS->SetPositions(position);
+    if (hr.failed()) return hr;
+    if (saved != TimeFormat::Media) return pMS->SetTimeFormat(saved);
+    return hr;
+}
+
+void PreviewPlayer::RefreshPositions() {
+    if (!pMS) return;
+    if (pMS->IsFormatSupported(TimeFormat::Media) != S_OK) return;
+    TimeFormat saved = TimeFormat::Media;
+    if (pMS->GetTimeFormat(saved).failed()) return;
+    if (pMS->SetTimeFormat(TimeFormat::Media).failed()) return;
+    if (pMS->GetStopPosition(m_rtStopPosition).failed()) return;
+    if (pMS->GetCurrentPosition(m_rtCurrentPosition).failed()) return;
+    if (saved != TimeFormat::Media && pMS->SetTimeFormat(saved).failed()) return;
+    PostToDialog(new QEvent(static_cast<QEvent::Type>(kPlayerTickEventType)));
+}
+
+void PreviewPlayer::ProcessGraphEvents() {
+    if (!pME) return;
+    GraphEvent event;
+    while (pME->GetEvent(event, 0).succeeded()) {
+        const long code = event.code;
+        if (code == EC_ERRORABORT)
+            qCWarning(lcPreview) << "playback stopped by" << event.source.c_str() << ":" << event.text.c_str();
+        pME->FreeEventParams(event);
+        // An aborted graph plays no more: it is stopped and rewound like a
+        // finished one, so the state does not claim it is running.
+        if (code == EC_COMPLETE || code == EC_ERRORABORT) StopPlayback();
+    }
+}
+
+void PreviewPlayer::PostToDialog(QEvent* event) {
+    if (m_hwndDialog) {
+        QCoreApplication::postEvent(m_hwndDialog, event);
+        return;
+    }
+    delete event;  // the dialog no longer exists
+}
+
+// ---- the window procedure and the menu ----
+
+bool PreviewPlayer::PlayerWindowProc(PlayerWindow* hwnd, QEvent* event) {
+    switch (event->type()) {
+    case QEvent::Move:
+    case QEvent::Resize:
+        if (m_bVideoShown && pVW) FitVideoToWindow();
+        return false;
+    case QEvent::Close:
+        // The window is not closed here: the dialog closes the media.
+        event->ignore();
+        PostToDialog(new CommandEvent(kCloseMediaCommand));
+        return true;
+    case QEvent::KeyRelease: {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Escape || key->isAutoRepeat()) return false;
+        if (m_bFullScreen) LeaveFullScreen();
+        return true;
+    }
+    case QEvent::Timer: {
+        const int id = static_cast<QTimerEvent*>(event)->timerId();
+        if (id == hwnd->m_positionTimer.timerId()) {
+            RefreshPositions();
+            return true;
+        }
+        if (id == hwnd->m_cursorTimer.timerId()) {
+            OnCursorTimer();
+            return true;
+        }
+        return false;
+    }
+    case QEvent::MouseMove:
+        OnMouseActivity();
+        return false;
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        OnMouseActivity();
+        if (mouse->button() == Qt::LeftButton) {
+            ToggleDialogZOrder();
+            return true;
+        }
+        if (mouse->button() == Qt::RightButton) {
+            const QPoint at = mouse->position().toPoint();
+            ShowPlayerMenu(at.x(), at.y());
+            m_bHideDialogOnClick = 1;
+            return true;
+        }
+        return false;
+    }
+    default:
+        break;
+    }
+    const int type = static_cast<int>(event->type());
+    if (type == kGraphNotifyEventType) {
+        ProcessGraphEvents();
+        return true;
+    }
+    if (type == kCommandEventType) {
+        OnPlayerCommand(static_cast<CommandEvent*>(event)->id());
+        return true;
+    }
+    // Owner messages (palette, display mode) mean nothing to the surface.
+    return false;
+}
+
+void PreviewPlayer::OnPlayerCommand(int commandId) {
+    switch (commandId) {
+    case ID_PREVIEW_FULLSCREEN: SwitchFullScreen(); break;
+    case ID_PREVIEW_NORMALSIZE: InitVideoWindow(1, 1); break;
+    case ID_PREVIEW_PLAY: StartPlayback(); break;
+    case ID_PREVIEW_PAUSE: PausePlayback(); break;
+    case ID_PREVIEW_STOP: StopPlayback(); break;
+    case ID_PREVIEW_CLOSE:
+        if (m_hWnd) m_hWnd->close();  // reaches the dialog as its Close command
+        break;
+    default: break;
+    }
+}
+
+void PreviewPlayer::ShowPlayerMenu(int x, int y) {
+    if (!m_hWnd) return;
+    // The menu is built in code, so it cannot fail to load ("error" box).
+    QMenu* popup = LoadPlayerMenu(m_hWnd);
+    popup->setAttribute(Qt::WA_DeleteOnClose);  // loaded afresh for every showing
+    UpdateMenuItems(*popup);
+    // Input over the picture reaches the window in its own client
+    // coordinates, so in either size the window maps the point to the screen.
+    const QPoint screenPoint = m_hWnd->mapToGlobal(QPoint(x, y));
+    // The chosen command arrives at the window as a posted command, as a
+    // menu's command would; nothing runs here after the menu closes.
+    QPointer<PlayerWindow> window = m_hWnd;
+    QObject::connect(popup, &QMenu::triggered, popup, [window](QAction* action) {
+        if (window) QCoreApplication::postEvent(window, new CommandEvent(action->data().toInt()));
+    });
+    popup->popup(screenPoint);
+}
+
+void PreviewPlayer::UpdateMenuItems(QMenu& popup) const {
+    if (QAction* full = MenuItem(popup, ID_PREVIEW_FULLSCREEN)) {
+        full->setCheckable(m_bFullScreen != 0);
+        full->setChecked(m_bFullScreen != 0);
+    }
+    QAction* play = MenuItem(popup, ID_PREVIEW_PLAY);
+    QAction* pause = MenuItem(popup, ID_PREVIEW_PAUSE);
+    QAction* stop = MenuItem(popup, ID_PREVIEW_STOP);
+    if (!play || !pause || !stop) return;
+    play->setEnabled(m_ePlayState != Running);
+    pause->setEnabled(m_ePlayState == Running);
+    stop->setEnabled(m_ePlayState != Stopped);
+}
+
+// ---- sizing and full screen ----
+
+Result PreviewPlayer::InitVideoWindow(int multiplier, int divider) {
+    if (m_bFullScreen && m_bVideoShown) LeaveFullScreen();
+    int width = 0, height = 0;
+    if (!pBV || !m_hWnd || pBV->GetVideoSize(width, height).failed()) return S_OK;
+    if (divider == 0) return E_INVALIDARG;
+    const QSize outer = NormalWindowSize(width, height, multiplier, divider, FrameMetricsOf(*m_hWnd));
+    SetFixedWindowRect(*m_hWnd, QRect(m_hWnd->frameGeometry().topLeft(), outer));
+    const QRect rect = m_hWnd->rect();
+    const Result hr = pVW->SetWindowPosition(rect.left(), rect.top(), rect.width(), rect.height());
+    if (hr.failed())
+        ReportFailure("FAILED(hr=0x%x) in pVW->SetWindowPosition(rect.left, rect.top, rect.right, rect.bottom)\n",
+                      Hex(hr));
+    return hr;
+}
+
+void PreviewPlayer::FitVideoToWindow() {
+    const QRect client = m_hWnd ? m_hWnd->rect() : QRect();
+    int width = 0, height = 0;
+    // Window systems may report a new geometry late; in full screen the
+    // picture keeps its place between the bars instead of being stretched.
+    if (m_hWnd && m_hWnd->inFullScreenStyle() && pBV && pBV->GetVideoSize(width, height).succeeded()) {
+        const QRect r = FullScreenVideoRect(width, height, client.width(), client.height());
+        pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());
+        return;
+    }
+    pVW->SetWindowPosition(0, 0, client.width(), client.height());
+}
+
+bool PreviewPlayer::SwitchFullScreen() {
+    if (m_bAudioOnly || !pVW) return false;
+    return m_bFullScreen ? LeaveFullScreen() : EnterFullScreen();
+}
+
+bool PreviewPlayer::EnterFullScreen() {
+    if (!pVW || !m_hWnd) return false;
+    const QRect screen = PrimaryScreenRect();
+    const int cx = screen.width();
+    const int cy = screen.height();
+    m_rcNormal = m_hWnd->frameGeometry();
+    m_normalFrame = FrameMetricsOf(*m_hWnd);
+    m_lNormalStyle = m_hWnd->windowFlags();
+    m_hWnd->setWindowFlags(kFullScreenStyle);
+    m_hWnd->setFixedSize(cx, cy);
+    m_hWnd->setGeometry(screen);  // frameless: the client is the whole window
+    // Desktops keep panels above a window unless it says it is full screen.
+    m_hWnd->setWindowState(m_hWnd->windowState() | Qt::WindowFullScreen);
+    m_hWnd->show();
+    m_hWnd->raise();
+    m_hWnd->activateWindow();
+
+    int width = 0, height = 0;
+    if (!pBV || pBV->GetVideoSize(width, height).failed()) return false;
+    const QRect r = FullScreenVideoRect(width, height, cx, cy);
+    pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());
+
+    m_dwLastActivity = TimeGetTime();
+    m_hWnd->m_cursorTimer.start(kCursorTimerMs, m_hWnd);
+    m_bFullScreen = 1;
+    m_bHideDialogOnClick = 1;
+    return true;
+}
+
+bool PreviewPlayer::LeaveFullScreen() {
+    if (!pVW || !m_hWnd) return false;
+    m_hWnd->setWindowState(m_hWnd->windowState() & ~Qt::WindowFullScreen);
+    m_hWnd->setWindowFlags(m_lNormalStyle);
+    const QSize client(m_rcNormal.width() - 2 * m_normalFrame.cxFrame,
+                       m_rcNormal.height() - m_normalFrame.cyCaption - 2 * m_normalFrame.cyFrame);
+    m_hWnd->setFixedSize(client.expandedTo(QSize(0, 0)));
+    m_hWnd->move(m_rcNormal.topLeft());
+    // Topmost for the moment only brought the window to the front; raising it
+    // below does that without pinning it above other programs.
+    m_hWnd->setVisible(m_bVideoShown != 0);
+    m_hWnd->m_cursorTimer.stop();
+    SetCursorVisible(true);
+    m_bFullScreen = 0;
+    if (m_hwndDialog) ShowWindowInFront(*m_hwndDialog);
+    if (m_bVideoShown) {
+        ShowWindowInFront(*m_hWnd);
+        m_hWnd->activateWindow();
+    } else {
+        m_hWnd->hide();
+    }
+    return true;
+}
+
+void PreviewPlayer::SetCursorVisible(bool shown) {
+    if (shown) {
+        while (m_nCursorCount < 0) m_nCursorCount = ShowCursor(true);
+        m_dwLastActivity = TimeGetTime();
+        return;
+    }
+    while (m_nCursorCount >= 0) m_nCursorCount = ShowCursor(false);
+}
+
+void PreviewPlayer::OnCursorTimer() {
+    // Unsigned difference: the wrap of the millisecond count does no harm.
+    if (m_bFullScreen && TimeGetTime() - m_dwLastActivity > kCursorIdleMs) SetCursorVisible(false);
+}
+
+void PreviewPlayer::OnMouseActivity() {
+    if (m_bFullScreen) SetCursorVisible(true);
+}
+
+void PreviewPlayer::ToggleDialogZOrder() {
+    if (!pVW) return;
+    QWidget* dialog = m_hwndDialog;
+    if (m_bFullScreen) {
+        if (dialog) {
+            if (m_bHideDialogOnClick) {
+                SetWindowTopmost(*dialog, false);
+                HideWindow(*dialog);
+            } else {
+                SetWindowTopmost(*dialog, true);
+                ShowWindowInFront(*dialog);
+            }
+        }
+        m_bHideDialogOnClick = !m_bHideDialogOnClick;
+        return;
+    }
+    if (dialog) {
+        if (g_bRaisePlayerOnClick) {
+            SetWindowTopmost(*dialog, false);
+            ShowWindowInFront(*dialog);
+            if (m_hWnd) ShowWindowInFront(*m_hWnd);
+        } else {
+            SetWindowTopmost(*dialog, true);
+            ShowWindowInFront(*dialog);
+        }
+    }
+    g_bRaisePlayerOnClick = !g_bRaisePlayerOnClick;
+}
+
+}  // namespace veltrano

@@ -1,0 +1,146 @@
+#pragma once
+// The preview player: a top-level window of its own with a playback graph of
+// its own. The main dialog creates one for an opened file, drives it with its
+// Play, Pause and Stop buttons and its trackbar, reads its positions after each
+// tick it posts, and deletes it when the media is closed.
+
+#include "platform/Desktop.h"
+#include "platform/FixedText.h"
+#include "platform/MediaTime.h"
+#include "platform/PlaybackGraph.h"
+#include "platform/Result.h"
+#include "platform/UiServices.h"
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class QEvent;
+class QMenu;
+
+namespace veltrano {
+
+class PlayerWindow;
+
+enum PlayState : int { Stopped = 0, Paused = 1, Running = 2, NoMedia = 3 };
+
+// The dialog's hidden Close button: the player asks for it when its window is
+// to be closed.
+inline constexpr int kCloseMediaCommand = 1056;
+inline constexpr int kPositionTimerMs = 1000;
+inline constexpr int kCursorTimerMs = 50000;
+// Mouse idle time in full screen after which the cursor is hidden.
+inline constexpr std::uint32_t kCursorIdleMs = 100000;
+
+inline constexpr const char* kCannotPlayText =
+    "Cannot play the file.  The file is either corrupt or\n"
+    "the player does not support the format you are trying to play.\n"
+    "You need to install appropriate decoders.";
+
+class PreviewPlayer {
+public:
+    // boxes: where failures are shown; hwndDialog: the main dialog, target of
+    // the posted ticks and commands, whose place decides the player's.
+    PreviewPlayer(IMessageBoxes& boxes, QWidget* hwndDialog);
+    // Releases nothing: whoever deletes an open player calls CloseMedia first.
+    virtual ~PreviewPlayer();
+    PreviewPlayer(const PreviewPlayer&) = delete;
+    PreviewPlayer& operator=(const PreviewPlayer&) = delete;
+
+    // ---- fields, in the order of the player's description ----
+    QPointer<QWidget> m_hwndDialog;
+    // No module handle: the window, its icon and its menu are built in code.
+    // The failures' message boxes come through this seam instead.
+    IMessageBoxes& m_boxes;
+    char m_szFileName[kMaxPath] = {};
+    std::int32_t m_bAudioOnly = 0;
+    std::int32_t m_bFullScreen = 0;
+    PlayState m_ePlayState = NoMedia;
+    std::shared_ptr<VideoWindow> pVW;
+    std::int32_t m_bVideoShown = 0;
+    std::shared_ptr<BasicVideo> pBV;
+    std::shared_ptr<PlaybackGraph> pGB;
+    std::shared_ptr<MediaControl> pMC;
+    std::shared_ptr<GraphEvents> pME;
+    std::shared_ptr<BasicAudio> pBA;
+    std::shared_ptr<MediaSeeking> pMS;
+    PlayerWindow* m_hWnd = nullptr;
+    bool m_bWindowCreated = false;
+    std::uint32_t m_dwLastActivity = 0;
+    std::int32_t m_nCursorCount = 0;
+    QRect m_rcNormal;
+    MediaTime m_rtCurrentPosition = 0;
+    MediaTime m_rtStopPosition = 0;
+    std::int32_t m_bHideDialogOnClick = 1;
+    // The normal style; the window's visibility on leaving full screen
+    // follows m_bVideoShown.
+    Qt::WindowFlags m_lNormalStyle;
+
+    // ---- called by the main dialog ----
+    // Opens m_szFileName (UTF-8, up to 259 bytes), once per player. On
+    // failure the message has been shown and CloseMedia has run.
+    bool OpenMedia();
+    void CloseMedia();
+    void StartPlayback();
+    void PausePlayback();
+    void StopPlayback();
+    // Absolute seek; a negative position seeks to 0. The play state stays.
+    Result SeekTo(MediaTime position);
+    // A video opens straight in full screen (the "Setup" entry g_bFullscreen).
+    // Must be set before OpenMedia; an audio-only file ignores it.
+    void SetStartInFullScreen(bool on) { m_bStartInFullScreen = on; }
+
+    // ---- the window and the graph ----
+    void CreatePlayerWindow();
+    void DestroyPlayerWindow();
+    void ReleaseGraph();
+    void DetectAudioOnly();
+    void UpdateTitle();
+    void RefreshPositions();
+    void ProcessGraphEvents();
+    void ShowPlayerMenu(int x, int y);
+    void UpdateMenuItems(QMenu& popup) const;
+    void ReportFailure(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // The window procedure: true when the event is fully handled here.
+    bool PlayerWindowProc(PlayerWindow* hwnd, QEvent* event);
+    // A menu command arriving at the window.
+    void OnPlayerCommand(int commandId);
+
+    // ---- sizing and full screen ----
+    Result InitVideoWindow(int multiplier, int divider);
+    bool SwitchFullScreen();
+    bool EnterFullScreen();
+    bool LeaveFullScreen();
+    void SetCursorVisible(bool shown);
+    void ToggleDialogZOrder();
+    void OnCursorTimer();
+    void OnMouseActivity();
+
+private:
+    bool QueryGraphInterfaces();
+    bool FailOpen();
+    // Puts the picture where the window's current style wants it.
+    void FitVideoToWindow();
+    void PostToDialog(QEvent* event);
+
+    bool m_bStartInFullScreen = false;
+    // The frame around m_rcNormal, to give back the same client area.
+    FrameMetrics m_normalFrame;
+};
+
+// The caption's name of a path: the part after its last '/', or the whole.
+std::string BareFileName(std::string_view path);
+
+// The one current player, null when there is none. The main dialog owns it.
+extern PreviewPlayer* g_pPreviewPlayer;
+// In normal size, true when the next left click on the player puts the main
+// dialog back among the normal windows and raises the player; false when it
+// makes the dialog float on top. Keeps its value from one player to the next.
+extern int g_bRaisePlayerOnClick;
+
+}  // namespace veltrano
