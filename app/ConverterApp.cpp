@@ -4,6 +4,7 @@
 #include "platform/QtUiServices.h"
 
 #include <QFileInfo>
+#include <QTimer>
 
 #include <memory>
 
@@ -39,6 +40,13 @@ bool ConverterApp::InitInstance() {
     auto dialog = std::make_unique<ConverterDialog>(*this, UiServices{&boxes, &files, &help});
     boxes.SetOwner(dialog.get());
     files.SetOwner(dialog.get());
+    // Modal to nothing: the player window must keep its input while the
+    // dialog runs, as it is a window of its own and not the dialog's child.
+    dialog->setWindowModality(Qt::WindowModal);
+    if (!fileToOpen_.isEmpty()) {
+        const std::string path = QFileInfo(fileToOpen_).absoluteFilePath().toStdString();
+        QTimer::singleShot(0, dialog.get(), [d = dialog.get(), path] { d->OpenChosenMedia(path); });
+    }
     dialog->exec();
     dialog.reset();
     return false;

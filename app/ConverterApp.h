@@ -27,6 +27,10 @@ public:
     // returns false, after which the program ends.
     bool InitInstance();
 
+    // A media file named on the command line (as the desktop's "Open with"
+    // passes it) is opened once the dialog runs, as a chosen one would be.
+    void SetFileToOpen(const QString& path) { fileToOpen_ = path; }
+
     // Settings go to <config>/<key>/<application name>.conf from now on.
     void SetRegistryKey(const QString& key);
 
@@ -41,6 +45,7 @@ private:
     QString executablePath_;
     QString applicationName_;
     SettingsStore settings_;
+    QString fileToOpen_;
 };
 
 inline constexpr const char* kRegistryKey = "Orsivak";

@@ -126,7 +126,8 @@ public:
     // Opens a chosen path as the open dialog's answer would (steps 4 on).
     void OpenChosenMedia(const std::string& path);
     bool MeasureDuration(const char* path, MediaTime& duration);
-    bool OpenPreview(const char* path);
+    // path is clip entry 0, which a failed preview empties.
+    bool OpenPreview(char (&path)[kMaxPath]);
     bool ClosePreview();
     void EnableMediaControls(bool enable);
 

@@ -8,20 +8,6 @@ namespace veltrano {
 class ConversionEngine {};
 void ConverterDialog::EngineDeleter::operator()(ConversionEngine* p) const { delete p; }
 
-void ConverterDialog::OnOpenMediaFile() {}
-void ConverterDialog::OpenChosenMedia(const std::string&) {}
-bool ConverterDialog::MeasureDuration(const char*, MediaTime&) { return false; }
-bool ConverterDialog::OpenPreview(const char*) { return false; }
-bool ConverterDialog::ClosePreview() { return true; }
-void ConverterDialog::OnTrackbarReleased() {}
-bool ConverterDialog::SeekToSlider(int) { return false; }
-void ConverterDialog::RefreshPosition() {}
-void ConverterDialog::OnPlay() {}
-void ConverterDialog::OnPause() {}
-void ConverterDialog::OnStop() {}
-void ConverterDialog::OnStartTime() {}
-void ConverterDialog::OnEndTime() {}
-void ConverterDialog::OnCloseMedia() {}
 void ConverterDialog::OnConvert() {}
 void ConverterDialog::StopConversion() {}
 void ConverterDialog::OnConvertTimer(int) {}

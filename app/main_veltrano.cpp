@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     veltrano::InitializeMedia();
 
     veltrano::ConverterApp app(QApplication::applicationFilePath());
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) app.SetFileToOpen(args.at(1));
     app.InitInstance();
     return 0;
 }

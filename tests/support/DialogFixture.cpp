@@ -30,6 +30,7 @@ ConverterDialog& DialogHarness::Open() {
 
 void DialogHarness::Destroy() {
     if (!dialog_) return;
+    dialog_->ClosePreview();
     dialog_->hide();
     dialog_.reset();
 }

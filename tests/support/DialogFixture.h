@@ -25,6 +25,7 @@ public:
     void Destroy();
 
     ConverterDialog& dialog() { return *dialog_; }
+    bool dialog_ok() const { return dialog_ != nullptr; }
     ConverterApp& app() { return *app_; }
     QString home() const { return home_.path(); }
     QString musicFolder() const { return home_.path() + QStringLiteral("/Music"); }
