@@ -5,9 +5,6 @@
 
 namespace veltrano {
 
-class ConversionEngine {};
-void ConverterDialog::EngineDeleter::operator()(ConversionEngine* p) const { delete p; }
-
 void ConverterDialog::OnOpenMediaFile() {}
 void ConverterDialog::OpenChosenMedia(const std::string&) {}
 bool ConverterDialog::MeasureDuration(const char*, MediaTime&) { return false; }
@@ -23,9 +20,5 @@ void ConverterDialog::OnStop() {}
 void ConverterDialog::OnStartTime() {}
 void ConverterDialog::OnEndTime() {}
 void ConverterDialog::OnCloseMedia() {}
-void ConverterDialog::OnConvert() {}
-void ConverterDialog::StopConversion() {}
-void ConverterDialog::OnConvertTimer(int) {}
-void ConverterDialog::OnGraphNotify() {}
 
 }  // namespace veltrano
