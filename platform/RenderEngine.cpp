@@ -45,6 +45,7 @@ struct GroupFrontEnd {
     std::mutex linkMutex;
     bool linked = false;
     bool sawAudio = false;
+    bool reportedNoSound = false;
     // What the file says lies before its sound (an MP3's encoder and decoder
     // delay), and whether the parser already removes it.
     std::int64_t statedLeading = 0;
@@ -68,7 +69,6 @@ struct GroupFrontEnd {
     std::int64_t expected = 0;
     bool finished = false;
     bool eosPassed = false;
-    bool pushingOwn = false;
 };
 
 using FrontEndRef = std::shared_ptr<GroupFrontEnd>;
@@ -151,22 +151,50 @@ GstPadProbeReturn NoteParserTrimming(GstPad*, GstPadProbeInfo* info, gpointer da
 
 std::int64_t LeadingSamples(const GroupFrontEnd& fe) { return fe.parserTrims.load() ? 0 : fe.statedLeading; }
 
+void PostNoSound(GroupFrontEnd& fe) {
+    if (fe.sawAudio)
+        PostStreamError(fe, GST_STREAM_ERROR_CODEC_NOT_FOUND,
+                        "No decoder is installed for the sound of this file. Install the GStreamer plugins for "
+                        "its format.");
+    else
+        PostStreamError(fe, GST_STREAM_ERROR_WRONG_TYPE, "The media file has no sound stream.");
+}
+
+// The parser lets data flow only once it has exposed every stream: data on a
+// stream left aside, with no sound stream taken, means there is none to take.
+GstPadProbeReturn CheckSoundTaken(GstPad*, GstPadProbeInfo*, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    std::lock_guard lock(fe.linkMutex);
+    if (!fe.linked && !fe.reportedNoSound) {
+        fe.reportedNoSound = true;
+        PostNoSound(fe);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
 // The parser exposes its streams; the first sound stream is decoded, every
 // other stream is left unconnected and so is never decoded.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     GroupFrontEnd& fe = Of(data);
     gsth::Caps caps = gsth::Caps::Adopt(gst_pad_get_current_caps(pad));
     if (!caps) caps = gsth::Caps::Adopt(gst_pad_query_caps(pad, nullptr));
-    if (!caps || gst_caps_is_empty(caps.get())) return;
-    const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
-    const char* name = gst_structure_get_name(s);
+    const GstStructure* s = caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+    const char* name = s ? gst_structure_get_name(s) : "";
     std::lock_guard lock(fe.linkMutex);
-    if (fe.linked || !g_str_has_prefix(name, "audio/")) return;
-    fe.sawAudio = true;
-    if (g_str_has_prefix(name, "audio/x-raw")) {
-        gsth::Pad sink = gsth::Pad::Adopt(gst_element_get_static_pad(fe.convert, "sink"));
-        if (gst_pad_link(pad, sink.get()) != GST_PAD_LINK_OK) return;
-    } else if (!LinkDecoder(fe, pad, caps.get())) {
+    const bool sound = g_str_has_prefix(name, "audio/");
+    bool taken = false;
+    if (!fe.linked && sound) {
+        fe.sawAudio = true;
+        if (g_str_has_prefix(name, "audio/x-raw")) {
+            gsth::Pad sink = gsth::Pad::Adopt(gst_element_get_static_pad(fe.convert, "sink"));
+            taken = gst_pad_link(pad, sink.get()) == GST_PAD_LINK_OK;
+        } else {
+            taken = LinkDecoder(fe, pad, caps.get()) != nullptr;
+        }
+    }
+    if (!taken) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &CheckSoundTaken, NewRef(*static_cast<FrontEndRef*>(data)),
+                          &DeleteRef);
         return;
     }
     int mpegVersion = 0;
@@ -177,18 +205,6 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
                           &DeleteRef);
     }
     fe.linked = true;
-}
-
-void OnNoMorePads(GstElement*, gpointer data) {
-    GroupFrontEnd& fe = Of(data);
-    std::lock_guard lock(fe.linkMutex);
-    if (fe.linked) return;
-    if (fe.sawAudio)
-        PostStreamError(fe, GST_STREAM_ERROR_CODEC_NOT_FOUND,
-                        "No decoder is installed for the sound of this file. Install the GStreamer plugins for "
-                        "its format.");
-    else
-        PostStreamError(fe, GST_STREAM_ERROR_WRONG_TYPE, "The media file has no sound stream.");
 }
 
 // The selection's first sample in the decoded stream.
@@ -227,13 +243,13 @@ GstPadProbeReturn HoldFirstBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
+// The group's output in timeline time from 0. The segment stays open so that
+// no element drops the resampler's context beyond the end; the length goes in
+// its duration, where the converter reads how much to put out.
 GstEvent* TimelineSegment(const GroupFrontEnd& fe) {
     GstSegment seg;
     gst_segment_init(&seg, GST_FORMAT_TIME);
-    seg.start = 0;
-    seg.stop = fe.length;
-    seg.time = 0;
-    seg.position = 0;
+    seg.duration = fe.length;
     return gst_event_new_segment(&seg);
 }
 
@@ -287,9 +303,9 @@ void PadShortEnd(GroupFrontEnd& fe) {
                                                  nullptr);
     gst_buffer_memset(silence, 0, 0, gst_buffer_get_size(silence));
     StampOutput(fe, silence, missing);
-    fe.pushingOwn = true;
-    gst_pad_push(fe.floatSrc, silence);
-    fe.pushingOwn = false;
+    // The pad is marked ended before its end-of-stream probes run, so the
+    // silence goes straight to the queue, ahead of the end of stream.
+    gst_pad_chain(fe.queueSink, silence);
 }
 
 GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info) {
@@ -363,7 +379,6 @@ GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info) {
 
 GstPadProbeReturn CutSelection(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GroupFrontEnd& fe = Of(data);
-    if (fe.pushingOwn) return GST_PAD_PROBE_OK;
     if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return OnBuffer(fe, info);
     if (GST_PAD_PROBE_INFO_TYPE(info) & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH))
         return OnEvent(fe, info);
@@ -427,8 +442,6 @@ Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut)
     gst_segment_init(&fe->inSegment, GST_FORMAT_TIME);
 
     g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
-                          GConnectFlags(0));
-    g_signal_connect_data(parse, "no-more-pads", G_CALLBACK(&OnNoMorePads), NewRef(fe), &DeleteRefClosure,
                           GConnectFlags(0));
     fe->blockId = gst_pad_add_probe(
         fe->floatSrc, GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),

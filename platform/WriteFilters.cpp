@@ -40,8 +40,8 @@ gsth::Caps OutputCaps(const WaveFormatEx& f) {
 }
 
 // Cuts the converter's output to the stream's length at the output rate and
-// counts what went out. The length comes with the stream (its segment stop),
-// so no frame of resampler tail ever reaches the multiplexer.
+// counts what went out. The length comes with the stream (its segment's
+// duration), so no frame of resampler tail ever reaches the multiplexer.
 struct OutputCounter {
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<std::uint64_t> expected{0};
@@ -75,9 +75,7 @@ struct OutputCounter {
             } else if (GST_EVENT_TYPE(e) == GST_EVENT_SEGMENT) {
                 const GstSegment* s = nullptr;
                 gst_event_parse_segment(e, &s);
-                self->segmentLength = s->format == GST_FORMAT_TIME && GST_CLOCK_TIME_IS_VALID(s->stop)
-                                          ? s->stop - s->start
-                                          : GST_CLOCK_TIME_NONE;
+                self->segmentLength = s->format == GST_FORMAT_TIME ? s->duration : GST_CLOCK_TIME_NONE;
                 self->UpdateLimit();
             }
             return GST_PAD_PROBE_OK;

@@ -22,7 +22,9 @@ const char* EncoderChain(AudioKind kind) {
     switch (kind) {
     case AudioKind::Mp3: return "audioconvert ! lamemp3enc target=bitrate bitrate=192 cbr=true ! xingmux ! id3v2mux";
     case AudioKind::OggVorbis: return "audioconvert ! vorbisenc quality=0.5 ! oggmux";
-    case AudioKind::Flac: return "audioconvert ! flacenc ! flacparse";
+    // flacenc rewrites its STREAMINFO (the total length) at the end; a parser
+    // behind it would keep that rewrite from reaching the file.
+    case AudioKind::Flac: return "audioconvert ! flacenc";
     case AudioKind::Wav: return "audioconvert ! audio/x-raw,format=S16LE ! wavenc";
     case AudioKind::M4aAac: return "audioconvert ! avenc_aac bitrate=192000 ! aacparse ! mp4mux";
     }
