@@ -330,7 +330,9 @@ void ConversionEngine::StopAndRelease() {
     if (job.pControl) {
         auto graph = std::dynamic_pointer_cast<FilterGraph>(job.pControl);
         bool drained = false;
-        if (running_ && graph && job.pRenderEngine) {
+        // Nothing written yet: there is nothing to drain, the file only needs its header.
+        const bool anything = progress_ && progress_->FramesDelivered() > 0;
+        if (running_ && graph && job.pRenderEngine && (anything || graph->HasEnded())) {
             long code = 0;
             if (!graph->HasEnded()) job.pRenderEngine->EndStreams();
             drained = graph->WaitForCompletion(kDrainTimeoutMs, code).succeeded();

@@ -82,8 +82,8 @@ std::string TakeBusErrorText(GstBus* bus) {
     gsth::Error err;
     gsth::String debug;
     gst_message_parse_error(msg.get(), err.out(), debug.out());
-    if (debug) qCWarning(lcPlatform) << "graph error:" << debug.get();
-    return err && err->message ? err->message : "";
+    if (debug) qCInfo(lcPlatform) << "graph error:" << debug.get();
+    return ErrorTextWithCause(err ? err->message : nullptr, debug.get());
 }
 
 void DumpGraph(GstElement* pipeline, const char* name) {

@@ -2,7 +2,21 @@
 
 #include <QCoreApplication>
 
+#include <string_view>
+
 namespace veltrano {
+
+std::string ErrorTextWithCause(const char* message, const char* debug) {
+    std::string text = message ? message : "";
+    if (!debug) return text;
+    std::string_view last(debug);
+    if (const auto nl = last.rfind('\n'); nl != std::string_view::npos) last = last.substr(nl + 1);
+    // The first line names the source code, not the cause.
+    if (last.find(".c(") != std::string_view::npos || last.empty()) return text;
+    if (const auto colon = last.rfind(": "); colon != std::string_view::npos) last = last.substr(colon + 2);
+    if (last.empty() || text.find(last) != std::string::npos) return text;
+    return text.empty() ? std::string(last) : text + " (" + std::string(last) + ")";
+}
 
 GraphEvents::Impl::Impl(GstBus* b, GstElement* p) : bus(gsth::Bus::Retain(b)), pipeline(p) {
     gst_bus_set_sync_handler(bus.get(), &Impl::SyncHandler, this, nullptr);
@@ -37,7 +51,7 @@ bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEv
         }
         out.param1 = E_FAIL;
         if (err) {
-            out.text = err->message ? err->message : "";
+            out.text = ErrorTextWithCause(err->message, debug.get());
             if (err->domain == GST_RESOURCE_ERROR) {
                 if (err->code == GST_RESOURCE_ERROR_NOT_FOUND) out.param1 = E_NOTFOUND;
                 else if (err->code == GST_RESOURCE_ERROR_OPEN_WRITE ||

@@ -265,16 +265,23 @@ TEST_F(Engine, StopLeavesACompleteFile) {
     }
 }
 
-// An error while writing ends the conversion as a failure with the system's text.
+// An error while writing ends the conversion as a failure with the system's
+// text; an output that cannot be created stops the build at Run.
 TEST_F(Engine, WriteFailuresAreReported) {
-    const Conversion full = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), "/dev/full");
-    EXPECT_EQ(full.outcome, ConversionRunner::Outcome::Failed);
-    EXPECT_FALSE(full.failure.empty());
-
+    {
+        const ScopedFileSizeLimit diskFull(64 * 1024);
+        const Conversion full = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), Path("full.wav"));
+        EXPECT_EQ(full.outcome, ConversionRunner::Outcome::Failed);
+        EXPECT_EQ(full.failure, "Could not write to resource. (File too large)");
+    }
+    if (DevFullRejectsWrites()) {
+        const Conversion devFull = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), "/dev/full");
+        EXPECT_EQ(devFull.outcome, ConversionRunner::Outcome::Failed);
+    }
     const std::string ro = Path("read-only");
     ASSERT_EQ(::mkdir(ro.c_str(), 0555), 0);
-    const Conversion denied = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), ro + "/out.wav");
     if (::geteuid() != 0) {  // root writes anywhere
+        const Conversion denied = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), ro + "/out.wav");
         EXPECT_EQ(denied.outcome, ConversionRunner::Outcome::NotStarted);
         ASSERT_EQ(denied.boxes.size(), 2u);
         EXPECT_EQ(denied.boxes[0], "can not pControl->Run()!!!");
@@ -284,6 +291,7 @@ TEST_F(Engine, WriteFailuresAreReported) {
     EXPECT_EQ(missing.outcome, ConversionRunner::Outcome::NotStarted);
     ASSERT_EQ(missing.boxes.size(), 2u);
     EXPECT_EQ(missing.boxes[0], "can not pControl->Run()!!!");
+    EXPECT_NE(missing.boxes[1].find("x.wav"), std::string::npos) << missing.boxes[1];
 }
 
 TEST_F(Engine, MediaWithoutSoundFailsWithAClearText) {

@@ -7,6 +7,11 @@
 #include <iterator>
 #include <random>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace veltrano::test {
 
 namespace {
@@ -158,6 +163,31 @@ std::int64_t BestLag(const std::vector<float>& x, const std::vector<float>& y, s
         }
     }
     return best;
+}
+
+ScopedFileSizeLimit::ScopedFileSizeLimit(std::uint64_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    previousSoft_ = r.rlim_cur;
+    r.rlim_cur = rlim_t(bytes);
+    setrlimit(RLIMIT_FSIZE, &r);
+}
+
+ScopedFileSizeLimit::~ScopedFileSizeLimit() {
+    rlimit r{};
+    getrlimit(RLIMIT_FSIZE, &r);
+    r.rlim_cur = rlim_t(previousSoft_);
+    setrlimit(RLIMIT_FSIZE, &r);
+}
+
+bool DevFullRejectsWrites() {
+    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const char byte = 0;
+    const bool rejected = ::write(fd, &byte, 1) < 0;
+    ::close(fd);
+    return rejected;
 }
 
 Pcm Noise(double seconds, int rate, int channels, double amplitude, unsigned seed) {

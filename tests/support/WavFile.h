@@ -45,6 +45,22 @@ std::vector<std::int64_t> ClickFrames(const std::vector<float>& x, float thresho
 // The lag (in frames, within +-maxLag) at which y best matches x: y[i] ~ x[i + lag].
 std::int64_t BestLag(const std::vector<float>& x, const std::vector<float>& y, std::int64_t maxLag);
 
+// While alive, files this process writes cannot grow past 'bytes': writes
+// beyond fail as they do on a full disk (EFBIG, the signal ignored).
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(std::uint64_t bytes);
+    ~ScopedFileSizeLimit();
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    std::uint64_t previousSoft_ = 0;
+};
+
+// True when writing to /dev/full fails, as it does on a usual system.
+bool DevFullRejectsWrites();
+
 // Deterministic white noise.
 Pcm Noise(double seconds, int rate = 48000, int channels = 2, double amplitude = 0.3, unsigned seed = 1);
 
