@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <csignal>
+#include <pthread.h>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,6 +41,12 @@ void InstallInterruptHandler() {
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+    // A parent may have left them blocked; Ctrl+C must reach us.
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 int Refuse(int status, const std::string& text) {
