@@ -25,9 +25,16 @@ const char* SampleFormatFor(int bits) {
     }
 }
 
+// Stereo is stated with its positions, so that a stereo source passes the
+// mixing stage untouched instead of being remapped to unpositioned channels.
+void SetChannelPositions(GstCaps* c, int channels) {
+    if (channels == 2) gst_caps_set_simple(c, "channel-mask", GST_TYPE_BITMASK, guint64{0x3}, nullptr);
+}
+
 gsth::Caps MixCaps(int channels) {
     GstCaps* c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING,
                                      "interleaved", "channels", G_TYPE_INT, channels, nullptr);
+    SetChannelPositions(c, channels);
     return gsth::Caps::Adopt(c);
 }
 
@@ -36,6 +43,7 @@ gsth::Caps OutputCaps(const WaveFormatEx& f) {
                                      "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
                                      static_cast<int>(f.nSamplesPerSec), "channels", G_TYPE_INT,
                                      static_cast<int>(f.nChannels), nullptr);
+    SetChannelPositions(c, f.nChannels);
     return gsth::Caps::Adopt(c);
 }
 
