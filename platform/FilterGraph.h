@@ -155,7 +155,7 @@ private:
 };
 
 // The format an audio group's output stands for until the converter is told
-// otherwise, as the editing services' default for audio: 44100 Hz, 16 bits, stereo.
+// otherwise: the audio groups' default, 44100 Hz, 16 bits, stereo.
 WaveFormatEx DefaultGroupFormat();
 
 Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm);
