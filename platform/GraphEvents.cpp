@@ -2,7 +2,21 @@
 
 #include <QCoreApplication>
 
+#include <string_view>
+
 namespace veltrano {
+
+std::string ErrorTextWithCause(const char* message, const char* debug) {
+    std::string text = message ? message : "";
+    if (!debug) return text;
+    std::string_view last(debug);
+    if (const auto nl = last.rfind('\n'); nl != std::string_view::npos) last = last.substr(nl + 1);
+    // The first line names the source code, not the cause.
+    if (last.find(".c(") != std::string_view::npos || last.empty()) return text;
+    if (const auto colon = last.rfind(": "); colon != std::string_view::npos) last = last.substr(colon + 2);
+    if (last.empty() || text.find(last) != std::string::npos) return text;
+    return text.empty() ? std::string(last) : text + " (" + std::string(last) + ")";
+}
 
 GraphEvents::Impl::Impl(GstBus* b, GstElement* p) : bus(gsth::Bus::Retain(b)), pipeline(p) {
     gst_bus_set_sync_handler(bus.get(), &Impl::SyncHandler, this, nullptr);
@@ -37,7 +51,7 @@ bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEv
         }
         out.param1 = E_FAIL;
         if (err) {
-            out.text = err->message ? err->message : "";
+            out.text = ErrorTextWithCause(err->message, debug.get());
             if (err->domain == GST_RESOURCE_ERROR) {
                 if (err->code == GST_RESOURCE_ERROR_NOT_FOUND) out.param1 = E_NOTFOUND;
                 else if (err->code == GST_RESOURCE_ERROR_OPEN_WRITE ||
@@ -67,11 +81,38 @@ bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEv
     }
 }
 
+void GraphEvents::Impl::NoteEnd(const GraphEvent& event) {
+    if (event.code != EC_COMPLETE && event.code != EC_ERRORABORT) return;
+    {
+        std::lock_guard lock(endMutex_);
+        if (ended_) return;
+        ended_ = true;
+        endCode_ = event.code;
+        endText_ = event.text;
+    }
+    endChanged_.notify_all();
+}
+
+bool GraphEvents::Impl::WaitForEnd(int timeoutMs, long& code, std::string& text) {
+    std::unique_lock lock(endMutex_);
+    if (!endChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; })) return false;
+    code = endCode_;
+    text = endText_;
+    return true;
+}
+
+bool GraphEvents::Impl::Ended() {
+    std::lock_guard lock(endMutex_);
+    return ended_;
+}
+
 GstBusSyncReply GraphEvents::Impl::SyncHandler(GstBus*, GstMessage* msg, gpointer data) {
     auto* self = static_cast<Impl*>(data);
     GraphEvent probe;
     if (!Translate(msg, self->pipeline, probe)) return GST_BUS_DROP;
+    self->NoteEnd(probe);
     std::lock_guard lock(self->mutex);
+    self->announced.fetch_add(1);
     if (self->target)
         QCoreApplication::postEvent(self->target, new GraphNotifyEvent(self->eventType, self->instanceData));
     return GST_BUS_PASS;
@@ -89,10 +130,19 @@ Result GraphEvents::SetNotifyWindow(QObject* target, int eventType, std::intptr_
 }
 
 Result GraphEvents::GetEvent(GraphEvent& event, int timeoutMs) {
-    const GstClockTime timeout = timeoutMs <= 0 ? 0 : GstClockTime(timeoutMs) * GST_MSECOND;
+    // A message announced but not yet queued lands within microseconds.
+    constexpr GstClockTime kInFlightWait = GST_SECOND;
     for (;;) {
+        const bool inFlight = impl_->taken < impl_->announced.load();
+        GstClockTime timeout = timeoutMs <= 0 ? 0 : GstClockTime(timeoutMs) * GST_MSECOND;
+        if (inFlight && timeout < kInFlightWait) timeout = kInFlightWait;
         gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop(impl_->bus.get(), timeout));
-        if (!msg) return E_ABORT;
+        if (!msg) {
+            // Someone else took it from the bus; stop waiting for it.
+            if (inFlight) impl_->taken = impl_->announced.load();
+            return E_ABORT;
+        }
+        ++impl_->taken;
         if (Impl::Translate(msg.get(), impl_->pipeline, event)) return S_OK;
     }
 }

@@ -72,6 +72,10 @@ private:
     std::intptr_t instanceData_;
 };
 
+// A GStreamer error's message with the system's cause taken from its debug
+// text ("Could not write to resource. (File too large)").
+std::string ErrorTextWithCause(const char* message, const char* debug);
+
 inline constexpr HResult E_ABORT = static_cast<HResult>(0x80004004u);
 
 }  // namespace veltrano

@@ -4,6 +4,9 @@
 #include "platform/GraphEvents.h"
 #include "platform/GstHandles.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
 
 namespace veltrano {
@@ -27,8 +30,25 @@ public:
     int eventType = 0;
     std::intptr_t instanceData = 0;
 
+    // The notification is posted before the bus queues its message; these
+    // counts tell GetEvent that a message is on its way and worth a wait.
+    std::atomic<std::uint64_t> announced{0};
+    std::uint64_t taken = 0;
+
+    // Whether the graph has ended (all streams done, or an error), seen as the
+    // messages arrive, so a waiter needs none of the queued events.
+    bool WaitForEnd(int timeoutMs, long& code, std::string& text);
+    bool Ended();
+
 private:
     static GstBusSyncReply SyncHandler(GstBus* bus, GstMessage* msg, gpointer self);
+    void NoteEnd(const GraphEvent& event);
+
+    std::mutex endMutex_;
+    std::condition_variable endChanged_;
+    bool ended_ = false;
+    long endCode_ = 0;
+    std::string endText_;
 };
 
 // Makes a GraphEvents for a pipeline; every graph of platform/ has one.

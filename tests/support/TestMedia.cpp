@@ -1,12 +1,16 @@
 #include "tests/support/TestMedia.h"
 
+#include "platform/Mp3Stream.h"
+
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 namespace veltrano::test {
 
@@ -18,7 +22,8 @@ const char* EncoderChain(AudioKind kind) {
     switch (kind) {
     case AudioKind::Mp3: return "audioconvert ! lamemp3enc target=bitrate bitrate=192 cbr=true ! xingmux ! id3v2mux";
     case AudioKind::OggVorbis: return "audioconvert ! vorbisenc quality=0.5 ! oggmux";
-    // flacenc writes the stream length into its header only when it talks to the file directly.
+    // flacenc rewrites its STREAMINFO (the total length) at the end; a parser
+    // behind it would keep that rewrite from reaching the file.
     case AudioKind::Flac: return "audioconvert ! flacenc";
     case AudioKind::Wav: return "audioconvert ! audio/x-raw,format=S16LE ! wavenc";
     case AudioKind::M4aAac: return "audioconvert ! avenc_aac bitrate=192000 ! aacparse ! mp4mux";
@@ -65,7 +70,7 @@ GstCaps* PcmCaps(const Pcm& pcm) {
     return gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING,
                                "interleaved", "rate", G_TYPE_INT, pcm.rate, "channels", G_TYPE_INT, pcm.channels,
                                "channel-mask", GST_TYPE_BITMASK,
-                               guint64(pcm.channels == 2 ? 0x3 : pcm.channels == 1 ? 0x0 : 0), nullptr);
+                               guint64(pcm.channels == 2 ? 0x3 : pcm.channels == 6 ? 0x3F : 0), nullptr);
 }
 
 void ConfigureAppSrc(GstElement* src, const Pcm& pcm) {
@@ -119,7 +124,146 @@ bool RunLaunch(const std::string& description, const Pcm* pcm, std::string* erro
     return ok;
 }
 
+std::vector<unsigned char> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Be32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 24);
+    p[1] = static_cast<unsigned char>(v >> 16);
+    p[2] = static_cast<unsigned char>(v >> 8);
+    p[3] = static_cast<unsigned char>(v);
+}
+
+std::uint32_t ReadBe32(const unsigned char* p) {
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::vector<unsigned char> Id3v2Tag(const std::string& title) {
+    std::vector<unsigned char> frame = {'T', 'I', 'T', '2', 0, 0, 0, 0, 0, 0, 3};
+    frame.insert(frame.end(), title.begin(), title.end());
+    const std::size_t body = frame.size() - 10;
+    frame[7] = static_cast<unsigned char>(body);  // syncsafe, small
+    std::vector<unsigned char> tag = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, static_cast<unsigned char>(frame.size())};
+    tag.insert(tag.end(), frame.begin(), frame.end());
+    return tag;
+}
+
+struct Box {
+    std::size_t pos, size;
+    std::string type;
+};
+
+std::vector<Box> Children(const std::vector<unsigned char>& d, std::size_t from, std::size_t to) {
+    std::vector<Box> out;
+    for (std::size_t p = from; p + 8 <= to;) {
+        const std::size_t size = ReadBe32(&d[p]);
+        if (size < 8 || p + size > to) break;
+        out.push_back({p, size, std::string(reinterpret_cast<const char*>(&d[p + 4]), 4)});
+        p += size;
+    }
+    return out;
+}
+
+std::optional<Box> Find(const std::vector<Box>& boxes, const char* type) {
+    for (const Box& b : boxes)
+        if (b.type == type) return b;
+    return std::nullopt;
+}
+
 }  // namespace
+
+bool MakeGaplessMp3(const std::string& path, const Pcm& pcm, std::string* error, const std::string& encoderName) {
+    const std::string raw = path + ".frames";
+    const std::string desc = "appsrc name=src ! audioconvert ! lamemp3enc target=bitrate bitrate=192 cbr=true ! "
+                             "filesink location=" + Quote(raw);
+    if (!RunLaunch(desc, &pcm, error)) return false;
+    const std::vector<unsigned char> frames = ReadAll(raw);
+    std::remove(raw.c_str());
+    const auto first = ParseMp3FrameHeader(frames.data(), frames.size());
+    if (!first) {
+        if (error) *error = "the encoder wrote no MPEG audio frame";
+        return false;
+    }
+    std::uint32_t count = 0;
+    for (std::size_t pos = 0; pos < frames.size(); ++count) {
+        const auto h = ParseMp3FrameHeader(frames.data() + pos, frames.size() - pos);
+        if (!h) break;
+        pos += std::size_t(h->frameBytes);
+    }
+    // The Info frame: the first frame's header without padding or CRC, holding
+    // only the Xing fields and the LAME extension.
+    unsigned char header[4] = {frames[0], static_cast<unsigned char>(frames[1] | 0x01), static_cast<unsigned char>(frames[2] & ~0x02),
+                               frames[3]};
+    const auto info = ParseMp3FrameHeader(header, 4);
+    if (!info || info->frameBytes < 4 + 32 + 120 + 24) {
+        if (error) *error = "the first frame is too small for an Info frame";
+        return false;
+    }
+    std::vector<unsigned char> f(std::size_t(info->frameBytes), 0);
+    std::copy(header, header + 4, f.begin());
+    const std::size_t side = info->version == 1 ? (info->channels == 1 ? 17 : 32) : (info->channels == 1 ? 9 : 17);
+    std::size_t p = 4 + side;
+    std::memcpy(&f[p], "Info", 4);
+    Be32(&f[p + 4], 0x0F);
+    Be32(&f[p + 8], count);
+    Be32(&f[p + 12], std::uint32_t(f.size() + frames.size()));
+    for (int i = 0; i < 100; ++i) f[p + 16 + std::size_t(i)] = static_cast<unsigned char>(i * 256 / 100);
+    p += 16 + 100 + 4;
+    std::memcpy(&f[p], encoderName.data(), std::min<std::size_t>(9, encoderName.size()));
+    const std::int64_t contentFrames = std::int64_t(pcm.samples.size() / std::size_t(pcm.channels));
+    const std::int64_t padding = std::int64_t(count) * info->samplesPerFrame - kLameEncoderDelay - contentFrames;
+    if (padding < 0 || padding > 4095) {
+        if (error) *error = "unexpected encoder padding";
+        return false;
+    }
+    f[p + 21] = static_cast<unsigned char>(kLameEncoderDelay >> 4);
+    f[p + 22] = static_cast<unsigned char>(((kLameEncoderDelay & 0xF) << 4) | (padding >> 8));
+    f[p + 23] = static_cast<unsigned char>(padding & 0xFF);
+
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    const std::vector<unsigned char> tag = Id3v2Tag("Veltrano test");
+    out.write(reinterpret_cast<const char*>(tag.data()), std::streamsize(tag.size()));
+    out.write(reinterpret_cast<const char*>(f.data()), std::streamsize(f.size()));
+    out.write(reinterpret_cast<const char*>(frames.data()), std::streamsize(frames.size()));
+    return bool(out);
+}
+
+bool StateAacPriming(const std::string& path, int primingFrames, std::int64_t contentFrames, std::string* error) {
+    std::vector<unsigned char> d = ReadAll(path);
+    auto fail = [&](const char* why) {
+        if (error) *error = why;
+        return false;
+    };
+    const auto moov = Find(Children(d, 0, d.size()), "moov");
+    if (!moov) return fail("no moov box");
+    const auto moovKids = Children(d, moov->pos + 8, moov->pos + moov->size);
+    const auto mvhd = Find(moovKids, "mvhd");
+    if (!mvhd) return fail("no mvhd box");
+    const std::uint32_t movieScale = ReadBe32(&d[mvhd->pos + (d[mvhd->pos + 8] == 1 ? 28 : 20)]);
+    for (const Box& trak : moovKids) {
+        if (trak.type != "trak") continue;
+        const auto trakKids = Children(d, trak.pos + 8, trak.pos + trak.size);
+        const auto mdia = Find(trakKids, "mdia");
+        const auto edts = Find(trakKids, "edts");
+        if (!mdia || !edts) continue;
+        const auto mdiaKids = Children(d, mdia->pos + 8, mdia->pos + mdia->size);
+        const auto hdlr = Find(mdiaKids, "hdlr");
+        const auto mdhd = Find(mdiaKids, "mdhd");
+        if (!hdlr || !mdhd || std::memcmp(&d[hdlr->pos + 16], "soun", 4) != 0) continue;
+        const std::uint32_t mediaScale = ReadBe32(&d[mdhd->pos + (d[mdhd->pos + 8] == 1 ? 28 : 20)]);
+        const auto elst = Find(Children(d, edts->pos + 8, edts->pos + edts->size), "elst");
+        if (!elst || d[elst->pos + 8] != 0 || ReadBe32(&d[elst->pos + 12]) != 1) return fail("unexpected edit list");
+        const double seconds = double(contentFrames) / double(mediaScale);
+        Be32(&d[elst->pos + 16], std::uint32_t(std::llround(seconds * movieScale)));
+        Be32(&d[elst->pos + 20], std::uint32_t(primingFrames));
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(d.data()), std::streamsize(d.size()));
+        return bool(out);
+    }
+    return fail("no sound track with an edit list");
+}
 
 void EnsureGstInitialized() {
     static const bool initialized = [] {

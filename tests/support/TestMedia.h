@@ -2,6 +2,7 @@
 // Test media made at test time with GStreamer encoders: small files of known
 // content (tones, clicks, test-card video) and broken files.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,23 @@ bool MakeZeroByteFile(const std::string& path);
 bool MakeTextFile(const std::string& path, const std::string& text = "This is not a media file.\n");
 // Copies the first 'keepBytes' of src into dst.
 bool MakeTruncatedCopy(const std::string& src, const std::string& dst, long keepBytes);
+
+// An MP3 as common encoders write it: an ID3v2 tag, then a LAME-style Info
+// frame stating the encoder delay and padding, then the frames.
+// The encoder name goes into the tag: GStreamer's parser applies the delay
+// itself for "LAME" tags, not for others (such as "Lavc").
+bool MakeGaplessMp3(const std::string& path, const Pcm& pcm, std::string* error = nullptr,
+                    const std::string& encoderName = "LAME3.100");
+// The delay lamemp3enc puts in front of the sound, in samples.
+inline constexpr int kLameEncoderDelay = 576;
+
+// Rewrites the edit list of the sound track of an MP4/M4A made here so that it
+// states the AAC encoder's priming and the sound's length, as most muxers do
+// (GStreamer's mp4mux writes an edit list that starts at 0).
+bool StateAacPriming(const std::string& path, int primingFrames, std::int64_t contentFrames,
+                     std::string* error = nullptr);
+// The priming avenc_aac puts in front of the sound, in samples.
+inline constexpr int kAacEncoderPriming = 1024;
 
 // Extension used for a kind (".mp3", ".ogg", ...).
 const char* ExtensionOf(AudioKind kind);

@@ -1,0 +1,66 @@
+#pragma once
+// What a raw MPEG audio file (an .mp3 as written by encoders: optional ID3v2
+// tag, then frames) says about its own length: the frame count from a
+// Xing/Info or VBRI header, or from a scan of the frame headers, and the
+// encoder delay and padding from a LAME-style tag. Pure byte parsing, so the
+// length can be exact without decoding anything.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace veltrano {
+
+struct Mp3FrameHeader {
+    int version = 0;          // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+    int layer = 0;            // 1, 2 or 3
+    int bitrateKbps = 0;
+    int sampleRate = 0;
+    int channels = 0;
+    bool padding = false;
+    bool crc = false;
+    int frameBytes = 0;
+    int samplesPerFrame = 0;
+};
+
+// Decodes the four header bytes at p; nothing for a header that is not a
+// valid, fixed-bitrate MPEG audio header.
+std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::size_t available);
+
+// The layer III decoder's own delay, which gapless decoders add to the
+// encoder delay a LAME tag states.
+inline constexpr int kMp3DecoderDelay = 529;
+
+struct Mp3StreamInfo {
+    int sampleRate = 0;
+    int channels = 0;
+    int samplesPerFrame = 0;
+    std::int64_t audioFrames = 0;      // frames that decode to sound (an Info frame excluded)
+    std::size_t firstFrameOffset = 0;  // the first frame (possibly the Info frame)
+    bool hasInfoFrame = false;         // a Xing/Info/VBRI frame that decodes to nothing
+    bool hasGaplessInfo = false;       // the encoder stated its delay and padding
+    int encoderDelay = 0;              // samples, as stated
+    int encoderPadding = 0;            // samples, as stated
+
+    // Samples the decoder puts out: every audio frame in full.
+    std::int64_t DecodedSamples() const { return audioFrames * samplesPerFrame; }
+    // Where the encoder's first input sample lies in the decoded output.
+    std::int64_t LeadingSamples() const { return hasGaplessInfo ? encoderDelay + kMp3DecoderDelay : 0; }
+    // The sound itself: what the encoder was given, when it said so.
+    std::int64_t ContentSamples() const {
+        return hasGaplessInfo ? DecodedSamples() - encoderDelay - encoderPadding : DecodedSamples();
+    }
+};
+
+// Analyses a whole file image (or its start when only the header matters).
+// Nothing when the bytes do not start, after any ID3v2 tag, with a run of
+// consistent MPEG audio frames.
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file);
+
+// Maps a file and analyses it; nothing when it cannot be read or is not a raw
+// MPEG audio stream.
+std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path);
+
+}  // namespace veltrano

@@ -1,0 +1,545 @@
+#include "platform/RenderEngine.h"
+
+#include "platform/FilterGraphGst.h"
+#include "platform/Logging.h"
+#include "platform/Mp3Stream.h"
+#include "platform/SampleWindow.h"
+
+#include <gst/audio/audio.h>
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <optional>
+
+namespace veltrano {
+
+namespace {
+
+// Decoding starts this far before the selection, so that every decoder has
+// its history (overlap, bit reservoir) when the first kept sample comes.
+constexpr GstClockTime kPreroll = GST_SECOND;
+// And ends this far after it, so the stream stops soon after the selection.
+constexpr GstClockTime kPostroll = GST_SECOND / 2;
+// Input beyond the selection's end that the resampler sees as context; the
+// converter cuts its output to the exact length.
+constexpr std::int64_t kResamplerTailFrames = 64;
+// A source that ends this little before the selection (a codec's last frame
+// that its demuxer does not deliver) is made up with silence.
+constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
+
+// One group's front end: file, parser, decoder of the first sound stream,
+// float conversion and the queue whose output is the group's pin. The state
+// is shared by the streaming threads' callbacks; the elements belong to the
+// graph.
+struct GroupFrontEnd {
+    GstElement* bin = nullptr;
+    GstElement* convert = nullptr;
+    GstPad* floatSrc = nullptr;   // where the selection is cut
+    GstPad* queueSink = nullptr;  // where an early end goes in
+
+    GstClockTime selectionStart = 0;  // media time of the selection, ns
+    GstClockTime length = 0;          // ns
+    std::optional<Mp3StreamInfo> mp3;
+
+    std::mutex linkMutex;
+    bool linked = false;
+    bool sawAudio = false;
+    bool reportedNoSound = false;
+    // What the file says lies before its sound (an MP3's encoder and decoder
+    // delay), and whether the parser already removes it.
+    std::int64_t statedLeading = 0;
+    std::atomic<bool> parserTrims{false};
+    int inspected = 0;
+
+    gulong blockId = 0;
+    std::atomic<bool> seekStarted{false};
+    std::atomic<bool> seekDone{false};
+    std::atomic<bool> endRequested{false};
+
+    // The cut, on the decoding thread only.
+    GstSegment inSegment{};
+    int rate = 0;
+    int bpf = 0;
+    bool windowKnown = false;
+    std::int64_t windowStart = 0;
+    std::int64_t need = 0;
+    std::int64_t passed = 0;
+    bool haveExpected = false;
+    std::int64_t expected = 0;
+    bool finished = false;
+    bool eosPassed = false;
+};
+
+using FrontEndRef = std::shared_ptr<GroupFrontEnd>;
+
+gpointer NewRef(const FrontEndRef& fe) { return new FrontEndRef(fe); }
+void DeleteRef(gpointer p) { delete static_cast<FrontEndRef*>(p); }
+void DeleteRefClosure(gpointer p, GClosure*) { DeleteRef(p); }
+GroupFrontEnd& Of(gpointer p) { return **static_cast<FrontEndRef*>(p); }
+
+void PostStreamError(GroupFrontEnd& fe, gint code, const std::string& text) {
+    GError* err = g_error_new_literal(GST_STREAM_ERROR, code, text.c_str());
+    gst_element_post_message(fe.bin, gst_message_new_error(GST_OBJECT(fe.bin), err, nullptr));
+    g_error_free(err);
+}
+
+// Decoders clip their first and last buffers by describing the kept part in
+// a planar buffer's audio meta; rewrite such buffers compactly so that every
+// later stage reads the right samples.
+GstPadProbeReturn CompactPlanes(GstPad*, GstPadProbeInfo* info, gpointer) {
+    GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    GstAudioMeta* meta = gst_buffer_get_audio_meta(buf);
+    if (!meta || GST_AUDIO_INFO_LAYOUT(&meta->info) != GST_AUDIO_LAYOUT_NON_INTERLEAVED) return GST_PAD_PROBE_OK;
+    const gsize bps = static_cast<gsize>(GST_AUDIO_INFO_BPS(&meta->info));
+    const gint channels = GST_AUDIO_INFO_CHANNELS(&meta->info);
+    const gsize plane = meta->samples * bps;
+    bool compact = gst_buffer_get_size(buf) == plane * static_cast<gsize>(channels);
+    for (gint c = 0; compact && c < channels; ++c)
+        compact = meta->offsets[c] == static_cast<gsize>(c) * plane;
+    if (compact) return GST_PAD_PROBE_OK;
+
+    GstAudioBuffer in;
+    if (!gst_audio_buffer_map(&in, &meta->info, buf, GST_MAP_READ)) return GST_PAD_PROBE_OK;
+    GstBuffer* out = gst_buffer_new_allocate(nullptr, plane * static_cast<gsize>(channels), nullptr);
+    GstMapInfo map;
+    gst_buffer_map(out, &map, GST_MAP_WRITE);
+    for (gint c = 0; c < channels; ++c) std::memcpy(map.data + static_cast<gsize>(c) * plane, in.planes[c], plane);
+    gst_buffer_unmap(out, &map);
+    gst_buffer_copy_into(out, buf, GstBufferCopyFlags(GST_BUFFER_COPY_FLAGS | GST_BUFFER_COPY_TIMESTAMPS), 0,
+                         static_cast<gsize>(-1));
+    gst_buffer_add_audio_meta(out, &meta->info, meta->samples, nullptr);
+    gst_audio_buffer_unmap(&in);
+    gst_buffer_unref(buf);
+    GST_PAD_PROBE_INFO_DATA(info) = out;
+    return GST_PAD_PROBE_OK;
+}
+
+GstElement* LinkDecoder(GroupFrontEnd& fe, GstPad* pad, GstCaps* caps) {
+    GList* all = gst_element_factory_list_get_elements(
+        GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);
+    GList* fitting = gst_element_factory_list_filter(all, caps, GST_PAD_SINK, FALSE);
+    gst_plugin_feature_list_free(all);
+    GstElement* chosen = nullptr;
+    for (GList* l = fitting; l && !chosen; l = l->next) {
+        GstElement* dec = gst_element_factory_create(GST_ELEMENT_FACTORY(l->data), nullptr);
+        if (!dec) continue;
+        gst_bin_add(GST_BIN(fe.bin), dec);
+        gsth::Pad sink = gsth::Pad::Adopt(gst_element_get_static_pad(dec, "sink"));
+        if (sink && gst_pad_link(pad, sink.get()) == GST_PAD_LINK_OK && gst_element_link(dec, fe.convert)) {
+            chosen = dec;
+        } else {
+            gst_element_set_state(dec, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(fe.bin), dec);
+        }
+    }
+    gst_plugin_feature_list_free(fitting);
+    if (!chosen) return nullptr;
+    gsth::Pad src = gsth::Pad::Adopt(gst_element_get_static_pad(chosen, "src"));
+    gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, &CompactPlanes, nullptr, nullptr);
+    gst_element_sync_state_with_parent(chosen);
+    return chosen;
+}
+
+// A parser that applies the stated delay itself marks the first frames with
+// what the decoder is to clip; then nothing is left to compensate here.
+GstPadProbeReturn NoteParserTrimming(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    if (gst_buffer_get_audio_clipping_meta(GST_PAD_PROBE_INFO_BUFFER(info))) fe.parserTrims.store(true);
+    return ++fe.inspected >= 4 ? GST_PAD_PROBE_REMOVE : GST_PAD_PROBE_OK;
+}
+
+std::int64_t LeadingSamples(const GroupFrontEnd& fe) { return fe.parserTrims.load() ? 0 : fe.statedLeading; }
+
+void PostNoSound(GroupFrontEnd& fe) {
+    if (fe.sawAudio)
+        PostStreamError(fe, GST_STREAM_ERROR_CODEC_NOT_FOUND,
+                        "No decoder is installed for the sound of this file. Install the GStreamer plugins for "
+                        "its format.");
+    else
+        PostStreamError(fe, GST_STREAM_ERROR_WRONG_TYPE, "The media file has no sound stream.");
+}
+
+// The parser lets data flow only once it has exposed every stream: data on a
+// stream left aside, with no sound stream taken, means there is none to take.
+GstPadProbeReturn CheckSoundTaken(GstPad*, GstPadProbeInfo*, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    std::lock_guard lock(fe.linkMutex);
+    if (!fe.linked && !fe.reportedNoSound) {
+        fe.reportedNoSound = true;
+        PostNoSound(fe);
+    }
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// The parser exposes its streams; the first sound stream is decoded, every
+// other stream is left unconnected and so is never decoded.
+void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    gsth::Caps caps = gsth::Caps::Adopt(gst_pad_get_current_caps(pad));
+    if (!caps) caps = gsth::Caps::Adopt(gst_pad_query_caps(pad, nullptr));
+    const GstStructure* s = caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+    const char* name = s ? gst_structure_get_name(s) : "";
+    std::lock_guard lock(fe.linkMutex);
+    const bool sound = g_str_has_prefix(name, "audio/");
+    bool taken = false;
+    if (!fe.linked && sound) {
+        fe.sawAudio = true;
+        if (g_str_has_prefix(name, "audio/x-raw")) {
+            gsth::Pad sink = gsth::Pad::Adopt(gst_element_get_static_pad(fe.convert, "sink"));
+            taken = gst_pad_link(pad, sink.get()) == GST_PAD_LINK_OK;
+        } else {
+            taken = LinkDecoder(fe, pad, caps.get()) != nullptr;
+        }
+    }
+    if (!taken) {
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &CheckSoundTaken, NewRef(*static_cast<FrontEndRef*>(data)),
+                          &DeleteRef);
+        return;
+    }
+    int mpegVersion = 0;
+    if (fe.mp3 && std::strcmp(name, "audio/mpeg") == 0 && gst_structure_get_int(s, "mpegversion", &mpegVersion) &&
+        mpegVersion == 1 && fe.mp3->LeadingSamples() > 0) {
+        fe.statedLeading = fe.mp3->LeadingSamples();
+        gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &NoteParserTrimming, NewRef(*static_cast<FrontEndRef*>(data)),
+                          &DeleteRef);
+    }
+    fe.linked = true;
+}
+
+// The selection's first sample in the decoded stream.
+std::int64_t WindowStart(const GroupFrontEnd& fe) {
+    return FramesForDuration(static_cast<std::int64_t>(fe.selectionStart), fe.rate) + LeadingSamples(fe);
+}
+
+// Runs off the streaming threads: a flushing, accurate seek to just before
+// the selection, then the held-back first buffer is let go (the flush has
+// dropped it; what comes now starts at the seek position). The seek lands on
+// a sample boundary, so that a decoder clipping to it keeps whole samples.
+void SeekToSelection(GstElement*, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    const std::int64_t first = WindowStart(fe);
+    const std::int64_t preroll = static_cast<std::int64_t>(gst_util_uint64_scale_int(kPreroll, fe.rate, GST_SECOND));
+    const auto from = static_cast<guint64>(std::max<std::int64_t>(0, first - preroll));
+    const auto to = static_cast<guint64>(first + fe.need);
+    const GstClockTime start = gst_util_uint64_scale_int_ceil(from, GST_SECOND, fe.rate);
+    const GstClockTime stop = gst_util_uint64_scale_int_ceil(to, GST_SECOND, fe.rate) + kPostroll;
+    GstEvent* seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
+                                        GST_SEEK_TYPE_SET, static_cast<gint64>(start), GST_SEEK_TYPE_SET,
+                                        static_cast<gint64>(stop));
+    // Without a seek (a stream that cannot seek) the cut still finds the
+    // selection by position; it only takes longer.
+    if (!gst_pad_send_event(fe.floatSrc, seek)) qCInfo(lcPlatform) << "front end: the source did not seek";
+    fe.seekDone.store(true);
+    gst_pad_remove_probe(fe.floatSrc, fe.blockId);
+}
+
+// Holds the first buffer until the seek has been made.
+GstPadProbeReturn HoldFirstBuffer(GstPad*, GstPadProbeInfo*, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    if (fe.rate <= 0) return GST_PAD_PROBE_PASS;  // no format yet: the cut drops it
+    if (!fe.seekStarted.exchange(true))
+        gst_element_call_async(fe.bin, &SeekToSelection, NewRef(*static_cast<FrontEndRef*>(data)), &DeleteRef);
+    return GST_PAD_PROBE_OK;
+}
+
+// The group's output in timeline time from 0. The segment stays open so that
+// no element drops the resampler's context beyond the end; the length goes in
+// its duration, where the converter reads how much to put out.
+GstEvent* TimelineSegment(const GroupFrontEnd& fe) {
+    GstSegment seg;
+    gst_segment_init(&seg, GST_FORMAT_TIME);
+    seg.duration = fe.length;
+    return gst_event_new_segment(&seg);
+}
+
+GstBuffer* SilenceAndSlice(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision& d, std::int64_t frames) {
+    const auto bpf = static_cast<gsize>(fe.bpf);
+    if (d.silenceBefore == 0 && d.keepOffset == 0 && d.keepCount == frames)
+        return gst_buffer_make_writable(buf);
+    const gsize silence = static_cast<gsize>(d.silenceBefore) * bpf;
+    const gsize keep = static_cast<gsize>(d.keepCount) * bpf;
+    GstBuffer* out = gst_buffer_new_allocate(nullptr, silence + keep, nullptr);
+    GstMapInfo map;
+    gst_buffer_map(out, &map, GST_MAP_WRITE);
+    std::memset(map.data, 0, silence);  // float zero is all-zero bytes
+    if (keep) gst_buffer_extract(buf, static_cast<gsize>(d.keepOffset) * bpf, map.data + silence, keep);
+    gst_buffer_unmap(out, &map);
+    gst_buffer_unref(buf);
+    return out;
+}
+
+void StampOutput(GroupFrontEnd& fe, GstBuffer* out, std::int64_t frames) {
+    const auto from = static_cast<guint64>(fe.passed);
+    const auto to = static_cast<guint64>(fe.passed + frames);
+    GST_BUFFER_PTS(out) = gst_util_uint64_scale_int(from, GST_SECOND, fe.rate);
+    GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(out) = gst_util_uint64_scale_int(to, GST_SECOND, fe.rate) - GST_BUFFER_PTS(out);
+    GST_BUFFER_OFFSET(out) = from;
+    GST_BUFFER_OFFSET_END(out) = to;
+    if (fe.passed == 0) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
+    else GST_BUFFER_FLAG_UNSET(out, GST_BUFFER_FLAG_DISCONT);
+    fe.passed += frames;
+}
+
+void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(e, &caps);
+    GstAudioInfo ai;
+    if (!gst_audio_info_from_caps(&ai, caps)) return;
+    fe.rate = GST_AUDIO_INFO_RATE(&ai);
+    fe.bpf = GST_AUDIO_INFO_BPF(&ai);
+    fe.need = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND)) +
+              kResamplerTailFrames;
+}
+
+// Pushes silence for what the source did not deliver at its end, when that
+// is little; a stream cut short by more stays short.
+void PadShortEnd(GroupFrontEnd& fe) {
+    if (fe.rate <= 0 || fe.bpf <= 0 || fe.endRequested.load() || fe.passed >= fe.need) return;
+    const std::int64_t missing = fe.need - fe.passed;
+    if (static_cast<guint64>(missing) > gst_util_uint64_scale_int(kMaxPadding, fe.rate, GST_SECOND)) return;
+    GstBuffer* silence = gst_buffer_new_allocate(nullptr, static_cast<gsize>(missing) * static_cast<gsize>(fe.bpf),
+                                                 nullptr);
+    gst_buffer_memset(silence, 0, 0, gst_buffer_get_size(silence));
+    StampOutput(fe, silence, missing);
+    // The pad is marked ended before its end-of-stream probes run, so the
+    // silence goes straight to the queue, ahead of the end of stream.
+    gst_pad_chain(fe.queueSink, silence);
+}
+
+GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info) {
+    GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
+    switch (GST_EVENT_TYPE(e)) {
+    case GST_EVENT_CAPS:
+        OnCaps(fe, e);
+        return GST_PAD_PROBE_OK;
+    case GST_EVENT_SEGMENT: {
+        // The group's output runs in timeline time, from 0 to the selection's length.
+        const GstSegment* s = nullptr;
+        gst_event_parse_segment(e, &s);
+        gst_segment_copy_into(s, &fe.inSegment);
+        fe.haveExpected = false;
+        gst_event_unref(e);
+        GST_PAD_PROBE_INFO_DATA(info) = TimelineSegment(fe);
+        return GST_PAD_PROBE_OK;
+    }
+    case GST_EVENT_FLUSH_START:
+    case GST_EVENT_FLUSH_STOP:
+        // Only the initial seek flushes, before anything went downstream.
+        return GST_PAD_PROBE_DROP;
+    case GST_EVENT_TAG:
+    case GST_EVENT_GAP:
+        return GST_PAD_PROBE_DROP;
+    case GST_EVENT_EOS:
+        if (fe.eosPassed) return GST_PAD_PROBE_DROP;
+        PadShortEnd(fe);
+        fe.eosPassed = true;
+        return GST_PAD_PROBE_OK;
+    default:
+        return GST_PAD_PROBE_OK;
+    }
+}
+
+GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info) {
+    GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!fe.seekDone.load() || fe.rate <= 0 || fe.bpf <= 0) return GST_PAD_PROBE_DROP;
+    if (fe.finished) {
+        // Telling upstream it is done ends the demuxer, which sends the end of stream.
+        gst_buffer_unref(buf);
+        GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
+        return GST_PAD_PROBE_HANDLED;
+    }
+    if (!fe.windowKnown) {
+        // Known only now: whether the parser trims shows on the first frames.
+        fe.windowStart = WindowStart(fe);
+        fe.windowKnown = true;
+    }
+    const auto frames = static_cast<std::int64_t>(gst_buffer_get_size(buf) / static_cast<gsize>(fe.bpf));
+    std::int64_t pos = fe.expected;
+    if (GST_BUFFER_PTS_IS_VALID(buf) || !fe.haveExpected) {
+        gint64 stream = 0;
+        if (GST_BUFFER_PTS_IS_VALID(buf) &&
+            gst_segment_to_stream_time_full(&fe.inSegment, GST_FORMAT_TIME, GST_BUFFER_PTS(buf),
+                                            reinterpret_cast<guint64*>(&stream)) < 0)
+            stream = -stream;
+        pos = BufferPosition(stream, fe.rate, fe.haveExpected, fe.expected, fe.rate / 1000);
+    }
+    fe.expected = pos + frames;
+    fe.haveExpected = true;
+
+    const TrimDecision d = DecideTrim(fe.windowStart, fe.need, fe.passed, pos, frames);
+    fe.finished = d.reachedEnd;
+    if (d.silenceBefore == 0 && d.keepCount == 0) return GST_PAD_PROBE_DROP;
+    GstBuffer* out = SilenceAndSlice(fe, buf, d, frames);
+    StampOutput(fe, out, d.silenceBefore + d.keepCount);
+    GST_PAD_PROBE_INFO_DATA(info) = out;
+    return GST_PAD_PROBE_OK;
+}
+
+GstPadProbeReturn CutSelection(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return OnBuffer(fe, info);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH))
+        return OnEvent(fe, info);
+    return GST_PAD_PROBE_OK;
+}
+
+struct SourceSpec {
+    std::string path;
+    MediaTime mediaStart = 0;
+    MediaTime mediaStop = 0;
+};
+
+Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out) {
+    std::vector<std::shared_ptr<TimelineObj>> tracks;
+    group->GetTracks(tracks);
+    for (const auto& track : tracks) {
+        std::vector<std::shared_ptr<TimelineObj>> sources;
+        track->GetSources(sources);
+        for (const auto& source : sources) {
+            if (source->GetMediaName(out.path).failed() ||
+                source->GetMediaTimes(out.mediaStart, out.mediaStop).failed())
+                continue;
+            return S_OK;
+        }
+    }
+    return Result(E_INVALIDARG, "The audio group holds no source.");
+}
+
+Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut) {
+    auto fe = std::make_shared<GroupFrontEnd>();
+    fe->selectionStart = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStart));
+    fe->length = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStop - spec.mediaStart));
+    fe->mp3 = AnalyzeMp3File(spec.path);
+
+    gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    GstElement* src = gst_element_factory_make("filesrc", "source");
+    GstElement* parse = gst_element_factory_make("parsebin", "parser");
+    GstElement* convert = gst_element_factory_make("audioconvert", "decoded");
+    GstElement* floats = gst_element_factory_make("capsfilter", "float");
+    GstElement* queue = gst_element_factory_make("queue", "group queue");
+    if (!src || !parse || !convert || !floats || !queue) {
+        for (GstElement* e : {src, parse, convert, floats, queue})
+            if (e) gst_object_unref(gst_object_ref_sink(e));
+        return Result(E_NOINTERFACE, "The GStreamer elements for reading media (parsebin) are not installed.");
+    }
+    g_object_set(src, "location", spec.path.c_str(), nullptr);
+    gsth::Caps f32 = gsth::Caps::Adopt(gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved"));
+    g_object_set(floats, "caps", f32.get(), nullptr);
+    gst_bin_add_many(GST_BIN(bin.get()), src, parse, convert, floats, queue, nullptr);
+    if (!gst_element_link(src, parse) || !gst_element_link_many(convert, floats, queue, nullptr))
+        return Result(E_FAIL, "The front end could not be assembled.");
+    gsth::Pad queueSrc = gsth::Pad::Adopt(gst_element_get_static_pad(queue, "src"));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", queueSrc.get()));
+
+    fe->bin = bin.get();
+    fe->convert = convert;
+    gsth::Pad floatSrc = gsth::Pad::Adopt(gst_element_get_static_pad(floats, "src"));
+    gsth::Pad queueSink = gsth::Pad::Adopt(gst_element_get_static_pad(queue, "sink"));
+    fe->floatSrc = floatSrc.get();    // the pads live as long as their elements
+    fe->queueSink = queueSink.get();
+    gst_segment_init(&fe->inSegment, GST_FORMAT_TIME);
+
+    g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
+                          GConnectFlags(0));
+    fe->blockId = gst_pad_add_probe(
+        fe->floatSrc, GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        &HoldFirstBuffer, NewRef(fe), &DeleteRef);
+    gst_pad_add_probe(fe->floatSrc,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
+                                      GST_PAD_PROBE_TYPE_EVENT_FLUSH),
+                      &CutSelection, NewRef(fe), &DeleteRef);
+    filterOut = WrapElement(std::move(bin));
+    feOut = std::move(fe);
+    return S_OK;
+}
+
+}  // namespace
+
+struct RenderEngine::Impl {
+    std::shared_ptr<Timeline> timeline;
+    std::shared_ptr<FilterGraph> graph;
+    std::vector<FrontEndRef> groups;
+    std::vector<Filter> groupFilters;
+};
+
+RenderEngine::RenderEngine() : impl_(std::make_unique<Impl>()) {}
+RenderEngine::~RenderEngine() { ScrapIt(); }
+
+Result CreateRenderEngine(std::unique_ptr<RenderEngine>& engine) {
+    engine = std::make_unique<RenderEngine>();
+    return S_OK;
+}
+
+Result RenderEngine::SetTimelineObject(std::shared_ptr<Timeline> timeline) {
+    if (!timeline) return Result(E_INVALIDARG, "There is no timeline to render.");
+    impl_->timeline = std::move(timeline);
+    return S_OK;
+}
+
+Result RenderEngine::GetTimelineObject(std::shared_ptr<Timeline>& timeline) const {
+    timeline = impl_->timeline;
+    return timeline ? Result(S_OK) : Result(E_UNEXPECTED);
+}
+
+Result RenderEngine::ConnectFrontEnd() {
+    if (!impl_->timeline) return Result(E_UNEXPECTED, "There is no timeline to render.");
+    ScrapIt();
+    auto graph = FilterGraph::Create("conversion");
+    long count = 0;
+    impl_->timeline->GetGroupCount(count);
+    std::vector<FrontEndRef> groups;
+    std::vector<Filter> filters;
+    for (long g = 0; g < count; ++g) {
+        std::shared_ptr<TimelineObj> group;
+        AmMediaType mt;
+        if (impl_->timeline->GetGroup(group, g).failed() || group->GetMediaType(mt).failed()) continue;
+        if (mt.majortype != MajorType::Audio) return Result(E_NOINTERFACE, "Only audio groups can be rendered.");
+        // Preview mode would let a group drop samples to keep pace with a
+        // clock; this graph runs without one, so every sample is delivered.
+        SourceSpec spec;
+        if (Result r = FirstSourceOf(group, spec); r.failed()) return r;
+        FrontEndRef fe;
+        Filter filter;
+        if (Result r = BuildGroup(spec, fe, filter); r.failed()) return r;
+        if (Result r = graph->AddFilter(filter, "Audio Group " + std::to_string(g)); r.failed()) return r;
+        groups.push_back(std::move(fe));
+        filters.push_back(std::move(filter));
+    }
+    impl_->graph = std::move(graph);
+    impl_->groups = std::move(groups);
+    impl_->groupFilters = std::move(filters);
+    return S_OK;
+}
+
+Result RenderEngine::GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const {
+    graph = impl_->graph;
+    return graph ? Result(S_OK) : Result(E_UNEXPECTED, "The front end has not been connected.");
+}
+
+Result RenderEngine::GetGroupOutputPin(long group, Pin& pin) const {
+    pin = Pin();
+    if (group < 0 || static_cast<std::size_t>(group) >= impl_->groupFilters.size()) return S_FALSE;
+    GstElement* bin = impl_->groupFilters[static_cast<std::size_t>(group)].impl()->element.get();
+    pin = WrapPad(gsth::Pad::Adopt(gst_element_get_static_pad(bin, "src")));
+    return pin ? Result(S_OK) : Result(S_FALSE);
+}
+
+Result RenderEngine::EndStreams() {
+    for (const FrontEndRef& fe : impl_->groups) {
+        fe->endRequested.store(true);
+        gst_pad_send_event(fe->queueSink, gst_event_new_eos());
+    }
+    return S_OK;
+}
+
+Result RenderEngine::ScrapIt() {
+    if (impl_->graph) impl_->graph->Stop();
+    impl_->groupFilters.clear();
+    impl_->groups.clear();
+    impl_->graph.reset();
+    return S_OK;
+}
+
+}  // namespace veltrano

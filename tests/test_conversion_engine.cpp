@@ -1,0 +1,320 @@
+// Real conversions of generated media through the engine, read back: header
+// fields, frame counts, where the selection's first sample lies, tones, clicks,
+// and what becomes of the file when a conversion is stopped or fails.
+
+#include "convert/ConversionRunner.h"
+#include "platform/RecordingUiServices.h"
+#include "tests/support/TestMedia.h"
+#include "tests/support/WavFile.h"
+
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gst/gst.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace veltrano;
+using namespace veltrano::test;
+
+namespace {
+
+OutputWaveFormat Format(std::uint32_t rate, std::uint16_t channels, std::uint16_t bits) {
+    OutputWaveFormat f;
+    f.nSamplesPerSec = rate;
+    f.nChannels = channels;
+    f.wBitsPerSample = bits;
+    f.nBlockAlign = std::uint16_t(bits / 8 * channels);
+    f.nAvgBytesPerSec = f.nBlockAlign * rate;
+    return f;
+}
+
+MediaTime Seconds(double s) { return MediaTime(std::llround(s * kUnitsPerSecond)); }
+
+struct Conversion {
+    ConversionRunner::Outcome outcome = ConversionRunner::Outcome::Idle;
+    std::string failure;
+    std::vector<std::string> boxes;
+    WavFile wav;
+};
+
+// Runs one conversion to its end; stopAfterMs >= 0 presses Stop that long
+// after the start.
+Conversion Convert(const std::string& src, double start, double end, const OutputWaveFormat& format,
+                   const std::string& out, int stopAfterMs = -1, int audioCount = 1) {
+    RecordingMessageBoxes boxes;
+    ConversionRunner runner(boxes);
+    ConversionSource source;
+    source.audioCount = audioCount;
+    source.audioPath = src;
+    source.startTime = Seconds(start);
+    source.endTime = Seconds(end);
+    if (runner.Start(source, out, format) == ConversionRunner::Outcome::Running) {
+        QEventLoop loop;
+        QObject::connect(&runner, &ConversionRunner::ended, &loop, &QEventLoop::quit);
+        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &runner, [&runner] { runner.Stop(); });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    Conversion c;
+    c.outcome = runner.outcome();
+    c.failure = runner.failureText();
+    c.boxes = boxes.texts();
+    struct stat st {};
+    if (::stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode)) c.wav = ReadWavFile(out);
+    return c;
+}
+
+std::vector<float> SourceChannel(const Pcm& pcm, int c, std::size_t fromFrame = 0) {
+    std::vector<float> out;
+    for (std::size_t f = fromFrame; f < pcm.samples.size() / std::size_t(pcm.channels); ++f)
+        out.push_back(pcm.samples[f * std::size_t(pcm.channels) + std::size_t(c)]);
+    return out;
+}
+
+void ExpectHeader(const WavFile& w, const OutputWaveFormat& f) {
+    ASSERT_TRUE(w.ok) << w.error;
+    EXPECT_EQ(w.formatTag, 1);
+    EXPECT_EQ(w.channels, f.nChannels);
+    EXPECT_EQ(w.sampleRate, f.nSamplesPerSec);
+    EXPECT_EQ(w.byteRate, f.nAvgBytesPerSec);
+    EXPECT_EQ(w.blockAlign, f.nBlockAlign);
+    EXPECT_EQ(w.bitsPerSample, f.wBitsPerSample);
+    // Sizes that agree with the file: what any reader needs.
+    EXPECT_EQ(w.riffSize, w.fileSize - 8);
+    EXPECT_EQ(w.dataOffset + w.dataSize, w.fileSize);
+    EXPECT_EQ(w.dataSize % f.nBlockAlign, 0u);
+}
+
+class Engine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new QTemporaryDir();
+        noise_ = Noise(4.0);
+        std::string e;
+        auto make = [&](const char* name, AudioKind kind, const Pcm& pcm) {
+            ASSERT_TRUE(MakeAudio(Path(name), kind, pcm, &e)) << name << ": " << e;
+        };
+        make("noise.mp3", AudioKind::Mp3, noise_);
+        ASSERT_TRUE(MakeGaplessMp3(Path("noise-lame.mp3"), noise_, &e)) << e;
+        ASSERT_TRUE(MakeGaplessMp3(Path("noise-lavc.mp3"), noise_, &e, "Lavc59.37")) << e;
+        make("noise.ogg", AudioKind::OggVorbis, noise_);
+        make("noise.flac", AudioKind::Flac, noise_);
+        make("noise.wav", AudioKind::Wav, noise_);
+        make("noise.m4a", AudioKind::M4aAac, noise_);
+        make("noise-primed.m4a", AudioKind::M4aAac, noise_);
+        ASSERT_TRUE(StateAacPriming(Path("noise-primed.m4a"), kAacEncoderPriming, 4 * 48000, &e)) << e;
+        VideoSpec v;
+        v.seconds = 4.0;
+        v.audio = noise_;
+        ASSERT_TRUE(MakeVideo(Path("noise.mp4"), v, &e)) << e;
+        ASSERT_TRUE(StateAacPriming(Path("noise.mp4"), kAacEncoderPriming, 4 * 48000, &e)) << e;
+        v.container = "mkv";
+        ASSERT_TRUE(MakeVideo(Path("noise.mkv"), v, &e)) << e;
+        make("clicks.flac", AudioKind::Flac, Clicks(4.0, {0.5, 1.25, 2.5, 3.5}));
+        make("clicks.wav", AudioKind::Wav, Clicks(4.0, {0.5, 1.25, 2.5, 3.5}));
+        make("tone.mp3", AudioKind::Mp3, Tone(3.0, 48000, 2, 440.0));
+        make("tone.ogg", AudioKind::OggVorbis, Tone(3.0, 48000, 2, 440.0));
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static std::string Path(const std::string& name) { return dir_->filePath(QString::fromStdString(name)).toStdString(); }
+
+    static QTemporaryDir* dir_;
+    static Pcm noise_;
+};
+
+QTemporaryDir* Engine::dir_ = nullptr;
+Pcm Engine::noise_;
+
+std::vector<std::int64_t> ClicksIn(const std::vector<float>& x) {
+    float peak = 0;
+    for (float v : x) peak = std::max(peak, std::fabs(v));
+    return ClickFrames(x, peak * 0.5f);
+}
+
+// The selection's first sample is the source's sample at the selection start
+// (within 1 ms; exact where the container's timestamps are), and the output
+// holds exactly the selection, for every format that states its delay; a file
+// that does not state it keeps the delay its encoder put in.
+TEST_F(Engine, SelectionIsSampleExactAcrossFormats) {
+    struct Case {
+        const char* file;
+        std::int64_t expectedLag;  // output frame i holds source frame start + i + lag
+    };
+    const Case cases[] = {
+        {"noise-lame.mp3", 0}, {"noise-lavc.mp3", 0},       {"noise.ogg", 0}, {"noise.flac", 0},
+        {"noise.wav", 0},      {"noise-primed.m4a", 0},     {"noise.mp4", 0}, {"noise.mkv", 0},
+        {"noise.mp3", -(kLameEncoderDelay + 529)}, {"noise.m4a", -kAacEncoderPriming},
+    };
+    const OutputWaveFormat f = Format(48000, 2, 16);
+    for (const Case& c : cases) {
+        for (const auto& [start, end] : {std::pair{0.0, 4.0}, std::pair{1.0, 3.0}, std::pair{2.25, 2.75}}) {
+            SCOPED_TRACE(std::string(c.file) + " from " + std::to_string(start));
+            const Conversion r = Convert(Path(c.file), start, end, f, Path("sel.wav"));
+            EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Done) << r.failure;
+            ExpectHeader(r.wav, f);
+            EXPECT_EQ(r.wav.frames(), std::uint64_t(std::llround((end - start) * 48000)));
+            // Compared away from the file's start, where an undeclared delay has nothing to line up with.
+            const std::size_t skip = start == 0.0 ? 4800 : 0;
+            const auto ref = SourceChannel(noise_, 0, std::size_t(std::llround(start * 48000)) + skip);
+            auto y = r.wav.channel(0);
+            y.erase(y.begin(), y.begin() + std::ptrdiff_t(std::min<std::size_t>(skip, y.size())));
+            y.resize(std::min<std::size_t>(y.size(), 12000));
+            const std::int64_t lag = BestLag(ref, y, 1500);
+            EXPECT_LE(std::llabs(lag - c.expectedLag), 48) << "lag " << lag;
+            std::printf("  %-17s %.2f-%.2f s: %llu frames, first sample off by %lld frames\n", c.file, start, end,
+                        static_cast<unsigned long long>(r.wav.frames()), static_cast<long long>(lag - c.expectedLag));
+        }
+    }
+}
+
+// Resampled targets: clicks land at round(t x rate) and a tone keeps its pitch;
+// the header states exactly the chosen format.
+TEST_F(Engine, ResampledFormatsKeepTimingAndPitch) {
+    const OutputWaveFormat formats[] = {Format(44100, 2, 16), Format(8000, 1, 8), Format(37800, 2, 16),
+                                        Format(96000, 1, 16)};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(std::to_string(f.nSamplesPerSec) + "/" + std::to_string(f.nChannels) + "/" +
+                     std::to_string(f.wBitsPerSample));
+        for (const char* file : {"clicks.flac", "clicks.wav"}) {
+            const Conversion r = Convert(Path(file), 1.0, 4.0, f, Path("clicks.out.wav"));
+            ExpectHeader(r.wav, f);
+            EXPECT_EQ(r.wav.frames(), 3u * f.nSamplesPerSec);
+            const auto clicks = ClicksIn(r.wav.channel(0));
+            ASSERT_EQ(clicks.size(), 3u) << file;
+            const double expected[] = {0.25, 1.5, 2.5};
+            for (std::size_t i = 0; i < 3; ++i)
+                EXPECT_NEAR(double(clicks[i]), expected[i] * f.nSamplesPerSec, 1.0) << file << " click " << i;
+        }
+        for (const char* file : {"tone.mp3", "tone.ogg"}) {
+            const Conversion r = Convert(Path(file), 0.5, 2.5, f, Path("tone.out.wav"));
+            ExpectHeader(r.wav, f);
+            EXPECT_EQ(r.wav.frames(), 2u * f.nSamplesPerSec);
+            EXPECT_NEAR(ToneFrequency(r.wav.channel(0), int(f.nSamplesPerSec)), 440.0, 0.5) << file;
+        }
+    }
+}
+
+// A format the converter cannot put out is refused by SetFormat with its two
+// boxes, and the file is written in the converter's own format.
+TEST_F(Engine, RefusedFormatWritesTheConvertersOwnFormat) {
+    const Conversion r = Convert(Path("clicks.flac"), 0.0, 1.0, Format(1000000, 1, 8), Path("refused.wav"));
+    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Done);
+    ASSERT_EQ(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0], "can not pASC->SetFormat(pmt)");
+    EXPECT_EQ(r.boxes[1], "The converter cannot produce 1000000 samples per second (1 to 768000).");
+    ExpectHeader(r.wav, Format(44100, 2, 16));
+    EXPECT_EQ(r.wav.frames(), 44100u);
+}
+
+TEST_F(Engine, SurroundIsDownMixedToTheChosenChannels) {
+    Pcm six = Tone(2.0, 48000, 6, 440.0, 0.3);
+    ASSERT_TRUE(MakeAudio(Path("six.wav"), AudioKind::Wav, six));
+    for (std::uint16_t channels : {std::uint16_t(1), std::uint16_t(2)}) {
+        const Conversion r = Convert(Path("six.wav"), 0.0, 2.0, Format(44100, channels, 16), Path("mix.wav"));
+        ExpectHeader(r.wav, Format(44100, channels, 16));
+        EXPECT_EQ(r.wav.frames(), 88200u);
+        EXPECT_NEAR(ToneFrequency(r.wav.channel(0), 44100), 440.0, 0.5);
+    }
+}
+
+// Of several sound streams only the first is converted; pictures are never decoded.
+TEST_F(Engine, OnlyTheFirstSoundStreamIsConverted) {
+    const std::string path = Path("two-sounds.mkv");
+    const std::string desc =
+        "matroskamux name=mux ! filesink location=\"" + path +
+        "\" audiotestsrc num-buffers=50 freq=440 samplesperbuffer=960 ! audio/x-raw,rate=48000 ! audioconvert ! "
+        "vorbisenc ! mux. audiotestsrc num-buffers=50 freq=1000 samplesperbuffer=960 ! audio/x-raw,rate=48000 ! "
+        "audioconvert ! vorbisenc ! mux.";
+    GstElement* p = gst_parse_launch(desc.c_str(), nullptr);
+    ASSERT_TRUE(p);
+    gst_element_set_state(p, GST_STATE_PLAYING);
+    GstBus* bus = gst_element_get_bus(p);
+    gst_message_unref(gst_bus_timed_pop_filtered(bus, 20 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    gst_object_unref(bus);
+    gst_element_set_state(p, GST_STATE_NULL);
+    gst_object_unref(p);
+    const Conversion r = Convert(path, 0.0, 0.9, Format(44100, 1, 16), Path("first.wav"));
+    ASSERT_TRUE(r.wav.ok) << r.failure;
+    EXPECT_NEAR(ToneFrequency(r.wav.channel(0), 44100), 440.0, 1.0);
+}
+
+// Stop brings the graph to its end first: the file is complete, with sizes
+// that match the samples written, and holds the selection's start.
+TEST_F(Engine, StopLeavesACompleteFile) {
+    const std::string longInput = Path("long.wav");
+    ASSERT_TRUE(WriteWavFile(longInput, Clicks(240.0, {0.5})));
+    const OutputWaveFormat f = Format(44100, 2, 16);
+    const Conversion r = Convert(longInput, 0.0, 240.0, f, Path("stopped.wav"), 60);
+    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Stopped);
+    ExpectHeader(r.wav, f);
+    EXPECT_GT(r.wav.frames(), 0u);
+    EXPECT_LT(r.wav.frames(), 240u * 44100u);
+    const auto clicks = ClicksIn(r.wav.channel(0));
+    if (r.wav.frames() > 30000) {
+        ASSERT_FALSE(clicks.empty());
+        EXPECT_NEAR(double(clicks[0]), 22050.0, 1.0);
+    }
+}
+
+// An error while writing ends the conversion as a failure with the system's
+// text; an output that cannot be created stops the build at Run.
+TEST_F(Engine, WriteFailuresAreReported) {
+    {
+        const ScopedFileSizeLimit diskFull(64 * 1024);
+        const Conversion full = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), Path("full.wav"));
+        EXPECT_EQ(full.outcome, ConversionRunner::Outcome::Failed);
+        EXPECT_EQ(full.failure, "Could not write to resource. (File too large)");
+    }
+    if (DevFullRejectsWrites()) {
+        const Conversion devFull = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), "/dev/full");
+        EXPECT_EQ(devFull.outcome, ConversionRunner::Outcome::Failed);
+    }
+    const std::string ro = Path("read-only");
+    ASSERT_EQ(::mkdir(ro.c_str(), 0555), 0);
+    if (::geteuid() != 0) {  // root writes anywhere
+        const Conversion denied = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), ro + "/out.wav");
+        EXPECT_EQ(denied.outcome, ConversionRunner::Outcome::NotStarted);
+        ASSERT_EQ(denied.boxes.size(), 2u);
+        EXPECT_EQ(denied.boxes[0], "can not pControl->Run()!!!");
+        EXPECT_NE(denied.boxes[1].find("out.wav"), std::string::npos) << denied.boxes[1];
+    }
+    const Conversion missing = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("no/such/dir/x.wav"));
+    EXPECT_EQ(missing.outcome, ConversionRunner::Outcome::NotStarted);
+    ASSERT_EQ(missing.boxes.size(), 2u);
+    EXPECT_EQ(missing.boxes[0], "can not pControl->Run()!!!");
+    EXPECT_NE(missing.boxes[1].find("x.wav"), std::string::npos) << missing.boxes[1];
+}
+
+TEST_F(Engine, MediaWithoutSoundFailsWithAClearText) {
+    VideoSpec silent;
+    silent.withAudio = false;
+    ASSERT_TRUE(MakeVideo(Path("silent.mp4"), silent));
+    const Conversion r = Convert(Path("silent.mp4"), 0.0, 1.0, Format(44100, 2, 16), Path("silent.wav"));
+    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Failed);
+    EXPECT_EQ(r.failure, "The media file has no sound stream.");
+}
+
+TEST_F(Engine, TimelineWithoutGroupStopsAtTheGroupCount) {
+    const Conversion r = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("nogroup.wav"), -1, 0);
+    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::NotStarted);
+    EXPECT_EQ(r.boxes, std::vector<std::string>{"Could not GetGroupCount( &Groups )"});
+}
+
+TEST_F(Engine, MissingSourceIsReported) {
+    const Conversion r = Convert(Path("gone.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("gone.wav"));
+    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::NotStarted);
+    ASSERT_GE(r.boxes.size(), 2u);
+    EXPECT_EQ(r.boxes[0], "The media file " + Path("gone.flac") + " can no longer be read.");
+    EXPECT_EQ(r.boxes[1], "can not pControl->Run()!!!");
+}
+
+}  // namespace

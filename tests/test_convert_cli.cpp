@@ -1,0 +1,170 @@
+// veltrano-convert as a script sees it: exit statuses, what goes to stdout
+// and stderr, the files it writes, and Ctrl+C.
+
+#include "convert/CommandLine.h"
+#include "convert/ConvertChecks.h"
+#include "tests/support/TestMedia.h"
+#include "tests/support/WavFile.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+using namespace veltrano;
+using namespace veltrano::test;
+
+namespace {
+
+struct Exit {
+    int status = -1;
+    std::string out, err;
+};
+
+QString Program() { return qEnvironmentVariable("VELTRANO_BINARY_DIR") + "/veltrano-convert"; }
+
+Exit RunCli(const QStringList& args) {
+    QProcess p;
+    p.start(Program(), args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+            p.readAllStandardError().toStdString()};
+}
+
+class Cli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dir_ = new QTemporaryDir();
+        ASSERT_TRUE(MakeGaplessMp3(Path("song.mp3"), Tone(2.5, 48000, 2, 440.0)));
+        ASSERT_TRUE(MakeAudio(Path("tone.ogg"), AudioKind::OggVorbis, Tone(2.0, 48000, 2, 440.0)));
+        ASSERT_TRUE(WriteWavFile(Path("long.wav"), Tone(240.0, 48000, 2, 440.0, 0.3)));
+        ASSERT_TRUE(MakeTextFile(Path("text.mp3")));
+        VideoSpec silent;
+        silent.withAudio = false;
+        ASSERT_TRUE(MakeVideo(Path("silent.mp4"), silent));
+    }
+    static void TearDownTestSuite() {
+        delete dir_;
+        dir_ = nullptr;
+    }
+    static QString Path(const QString& name) { return dir_->filePath(name); }
+    static std::string Path(const char* name) { return dir_->filePath(QString::fromLatin1(name)).toStdString(); }
+    static QTemporaryDir* dir_;
+};
+
+QTemporaryDir* Cli::dir_ = nullptr;
+
+TEST_F(Cli, ConvertsToTheExactEndAndSaysDone) {
+    const QString out = Path(QStringLiteral("song.wav"));
+    const Exit e = RunCli({"-o", out, "-r", "22050", "-c", "1", Path(QStringLiteral("song.mp3"))});
+    ASSERT_EQ(e.status, kExitDone) << e.err;
+    EXPECT_EQ(e.out, DoneText(out.toStdString()) + "\n");
+    EXPECT_NE(e.err.find("Please wait... Used Time: 00:00:00"), std::string::npos) << e.err;
+    const WavFile w = ReadWavFile(out.toStdString());
+    ASSERT_TRUE(w.ok) << w.error;
+    EXPECT_EQ(w.sampleRate, 22050u);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.frames(), 55125u);  // 2.5 s: the MP3's stated delay and padding are not part of it
+    EXPECT_NEAR(ToneFrequency(w.channel(0), 22050), 440.0, 0.5);
+
+    const Exit part = RunCli({"-q", "-y", "-o", out, "-s", "0.5", "-e", "00:01.25", Path(QStringLiteral("tone.ogg"))});
+    ASSERT_EQ(part.status, kExitDone) << part.err;
+    EXPECT_EQ(part.err, "");
+    EXPECT_EQ(ReadWavFile(out.toStdString()).frames(), 33075u);
+}
+
+TEST_F(Cli, ProbePrintsTheLength) {
+    const Exit e = RunCli({"--probe", Path(QStringLiteral("song.mp3"))});
+    EXPECT_EQ(e.status, kExitDone);
+    EXPECT_EQ(e.out, "length: 2.500\nwhole: 00:00:02\n");
+}
+
+TEST_F(Cli, BadArgumentsExitWithTwo) {
+    const QString in = Path(QStringLiteral("tone.ogg"));
+    const QString out = Path(QStringLiteral("bad.wav"));
+    for (const QStringList& args : {QStringList{}, QStringList{in}, QStringList{"-o", out, "-c", "3", in},
+                                    QStringList{"-o", out, "-b", "24", in}, QStringList{"--frobnicate", in},
+                                    QStringList{"-o", out, "-s", "1:75", in}, QStringList{"-o", out, in, in}}) {
+        const Exit e = RunCli(args);
+        EXPECT_EQ(e.status, kExitBadArguments) << args.join(' ').toStdString();
+        EXPECT_NE(e.err.find("--help"), std::string::npos);
+    }
+    const Exit empty = RunCli({"-o", out, "-s", "1.5", "-e", "1.5", in});
+    EXPECT_EQ(empty.status, kExitBadArguments);
+    EXPECT_NE(empty.err.find(kEndBeforeStartText), std::string::npos);
+    const Exit rate = RunCli({"-o", out, "-r", "0", in});
+    EXPECT_EQ(rate.status, kExitBadArguments);
+    EXPECT_NE(rate.err.find(kRateTooSmallText), std::string::npos);
+    EXPECT_FALSE(QFile::exists(out));
+    EXPECT_EQ(RunCli({"--help"}).status, kExitDone);
+    EXPECT_EQ(RunCli({"--version"}).out, "veltrano-convert " VELTRANO_VERSION "\n");
+}
+
+TEST_F(Cli, UnusableInputExitsWithThree) {
+    const QString out = Path(QStringLiteral("x.wav"));
+    for (const char* name : {"missing.ogg", "text.mp3", "silent.mp4"}) {
+        const Exit e = RunCli({"-o", out, Path(QString::fromLatin1(name))});
+        EXPECT_EQ(e.status, kExitInputUnusable) << name << ": " << e.err;
+    }
+    EXPECT_NE(RunCli({"-o", out, Path(QStringLiteral("silent.mp4"))}).err.find(kNoSoundStreamText), std::string::npos);
+    EXPECT_NE(RunCli({"-o", out, Path(QStringLiteral("text.mp3"))}).err.find("Can not get the duration of the clip!"),
+              std::string::npos);
+}
+
+TEST_F(Cli, RefusedOutputExitsWithFour) {
+    const QString in = Path(QStringLiteral("tone.ogg"));
+    const QString existing = Path(QStringLiteral("existing.wav"));
+    ASSERT_TRUE(MakeTextFile(existing.toStdString(), "keep"));
+    const Exit exists = RunCli({"-o", existing, in});
+    EXPECT_EQ(exists.status, kExitOutputRefused);
+    EXPECT_NE(exists.err.find(ReplaceQuestionText(existing.toStdString())), std::string::npos);
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "keep");
+
+    EXPECT_EQ(RunCli({"-y", "-o", in, in}).status, kExitOutputRefused);
+    EXPECT_EQ(RunCli({"-o", dir_->path() + "/" + QString(300, 'a') + ".wav", in}).status, kExitOutputRefused);
+    const Exit huge = RunCli({"-o", Path(QStringLiteral("huge.wav")), "-r", "1073741823", in});
+    EXPECT_EQ(huge.status, kExitOutputRefused);
+    EXPECT_NE(huge.err.find("too long for a wave file"), std::string::npos) << huge.err;
+}
+
+TEST_F(Cli, FailedConversionExitsWithFive) {
+    const QString out = Path(QStringLiteral("full.wav"));
+    Exit e;
+    {
+        const ScopedFileSizeLimit diskFull(64 * 1024);  // the child inherits it
+        e = RunCli({"-o", out, Path(QStringLiteral("long.wav"))});
+    }
+    EXPECT_EQ(e.status, kExitConversionFailed);
+    EXPECT_NE(e.err.find("The conversion failed: "), std::string::npos) << e.err;
+    EXPECT_EQ(e.out.find("Done"), std::string::npos);
+    EXPECT_EQ(RunCli({"-o", Path(QStringLiteral("no/dir/x.wav")), Path(QStringLiteral("tone.ogg"))}).status,
+              kExitConversionFailed);
+}
+
+TEST_F(Cli, InterruptStopsWithACompleteFile) {
+    const QString out = Path(QStringLiteral("interrupted.wav"));
+    QProcess p;
+    p.start(Program(), {"-o", out, Path(QStringLiteral("long.wav"))});
+    ASSERT_TRUE(p.waitForStarted());
+    p.setReadChannel(QProcess::StandardError);
+    // The first progress line says the conversion runs.
+    std::string err;
+    while (err.find("Used Time") == std::string::npos && p.waitForReadyRead(20000))
+        err += p.readAllStandardError().toStdString();
+    ASSERT_NE(err.find("Used Time"), std::string::npos);
+    ::kill(pid_t(p.processId()), SIGINT);
+    ASSERT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), kExitInterrupted);
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(), DoneText(out.toStdString()) + "\n");
+    const WavFile w = ReadWavFile(out.toStdString());
+    ASSERT_TRUE(w.ok) << w.error;
+    EXPECT_EQ(w.riffSize, w.fileSize - 8);
+    EXPECT_EQ(w.dataOffset + w.dataSize, w.fileSize);
+    EXPECT_LT(w.frames(), 240u * 44100u);
+}
+
+}  // namespace

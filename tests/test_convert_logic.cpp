@@ -1,0 +1,308 @@
+// Pure logic of the conversion: MP3 stream analysis, the sample window,
+// format checks, texts, the command line, the timeline and file finishing.
+
+#include "convert/CommandLine.h"
+#include "convert/ConvertChecks.h"
+#include "convert/WavFinish.h"
+#include "platform/GraphEvents.h"
+#include "platform/Mp3Stream.h"
+#include "platform/SampleWindow.h"
+#include "platform/Timeline.h"
+#include "platform/WaveFormatEx.h"
+#include "tests/support/TestMedia.h"
+#include "tests/support/WavFile.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+
+using namespace veltrano;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// MPEG-1 layer III, 128 kbit/s, 44100 Hz, stereo: 417 bytes (418 padded).
+Bytes Frame(bool padding = false) {
+    Bytes f(padding ? 418 : 417, 0x55);
+    f[0] = 0xFF;
+    f[1] = 0xFB;
+    f[2] = std::uint8_t(0x90 | (padding ? 0x02 : 0));
+    f[3] = 0x00;
+    return f;
+}
+
+Bytes InfoFrame(int delay, int padding, const char* encoder = "LAME3.100") {
+    Bytes f = Frame();
+    std::memset(f.data() + 4, 0, f.size() - 4);
+    const std::size_t x = 4 + 32;
+    std::memcpy(&f[x], "Info", 4);
+    f[x + 7] = 0x01;  // only the frame count
+    const std::size_t lame = x + 8 + 4;
+    std::memcpy(&f[lame], encoder, 9);
+    f[lame + 21] = std::uint8_t(delay >> 4);
+    f[lame + 22] = std::uint8_t(((delay & 0xF) << 4) | (padding >> 8));
+    f[lame + 23] = std::uint8_t(padding & 0xFF);
+    return f;
+}
+
+void Append(Bytes& to, const Bytes& b) { to.insert(to.end(), b.begin(), b.end()); }
+
+Bytes Id3Tag() {
+    Bytes t = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 20};
+    t.resize(30, 0);
+    return t;
+}
+
+TEST(Mp3Stream, FrameHeaders) {
+    const Bytes f = Frame();
+    auto h = ParseMp3FrameHeader(f.data(), f.size());
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->sampleRate, 44100);
+    EXPECT_EQ(h->frameBytes, 417);
+    EXPECT_EQ(h->samplesPerFrame, 1152);
+    const std::uint8_t mpeg2[] = {0xFF, 0xF3, 0x80, 0xC0};  // MPEG-2 layer III, 64 kbit/s, 22050 Hz, mono
+    h = ParseMp3FrameHeader(mpeg2, 4);
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->samplesPerFrame, 576);
+    EXPECT_EQ(h->frameBytes, 208);
+    EXPECT_EQ(h->channels, 1);
+    const std::uint8_t bad[][4] = {{0xFF, 0xFB, 0xF0, 0}, {0xFF, 0xFB, 0x9C, 0}, {0xFF, 0xEB, 0x90, 0}, {0xFF, 0xFB, 0x00, 0}};
+    for (const auto& b : bad) EXPECT_FALSE(ParseMp3FrameHeader(b, 4));
+}
+
+TEST(Mp3Stream, StatedDelayAndPaddingAreTakenOff) {
+    Bytes file = Id3Tag();
+    Append(file, InfoFrame(576, 600));
+    for (int i = 0; i < 10; ++i) Append(file, Frame(i % 3 == 1));
+    Bytes tag(128, 0);
+    std::memcpy(tag.data(), "TAG", 3);
+    Append(file, tag);
+    const auto info = AnalyzeMp3Stream(file);
+    ASSERT_TRUE(info);
+    EXPECT_TRUE(info->hasInfoFrame);
+    EXPECT_EQ(info->audioFrames, 10);
+    EXPECT_TRUE(info->hasGaplessInfo);
+    EXPECT_EQ(info->LeadingSamples(), 576 + 529);
+    EXPECT_EQ(info->ContentSamples(), 11520 - 576 - 600);
+    // A tag of another encoder is read the same way; a tag that claims more
+    // than the frames hold is not believed.
+    Bytes lavc = Id3Tag();
+    Append(lavc, InfoFrame(576, 600, "Lavc59.37"));
+    for (int i = 0; i < 10; ++i) Append(lavc, Frame());
+    EXPECT_TRUE(AnalyzeMp3Stream(lavc)->hasGaplessInfo);
+    Bytes lying = Id3Tag();
+    Append(lying, InfoFrame(4000, 4000));
+    Append(lying, Frame());
+    const auto l = AnalyzeMp3Stream(lying);
+    ASSERT_TRUE(l);
+    EXPECT_FALSE(l->hasGaplessInfo);
+    EXPECT_EQ(l->ContentSamples(), 1152);
+}
+
+TEST(Mp3Stream, FramesAreCountedThroughJunkButNotPastTheEnd) {
+    Bytes file;
+    for (int i = 0; i < 5; ++i) Append(file, Frame());
+    Append(file, Bytes(37, 0x00));  // junk between frames
+    for (int i = 0; i < 5; ++i) Append(file, Frame());
+    Bytes cut = Frame();
+    cut.resize(100);  // a last frame cut short
+    Append(file, cut);
+    const auto info = AnalyzeMp3Stream(file);
+    ASSERT_TRUE(info);
+    EXPECT_FALSE(info->hasInfoFrame);
+    EXPECT_EQ(info->audioFrames, 10);
+    EXPECT_EQ(info->ContentSamples(), 11520);
+    // Not MPEG audio: a container that happens to hold sync bytes later on.
+    Bytes other(64, 'x');
+    Append(other, Frame());
+    Append(other, Frame());
+    EXPECT_FALSE(AnalyzeMp3Stream(other));
+}
+
+TEST(SampleWindow, CutsTheSelectionOutOfBuffers) {
+    // Window of 100 frames from input position 1000.
+    TrimDecision d = DecideTrim(1000, 100, 0, 900, 50);  // wholly before
+    EXPECT_EQ(d.keepCount, 0);
+    EXPECT_EQ(d.silenceBefore, 0);
+    d = DecideTrim(1000, 100, 0, 980, 50);  // straddles the start
+    EXPECT_EQ(d.keepOffset, 20);
+    EXPECT_EQ(d.keepCount, 30);
+    d = DecideTrim(1000, 100, 30, 1030, 100);  // straddles the end
+    EXPECT_EQ(d.keepCount, 70);
+    EXPECT_TRUE(d.reachedEnd);
+    d = DecideTrim(1000, 100, 30, 1040, 10);  // a hole of 10 frames
+    EXPECT_EQ(d.silenceBefore, 10);
+    EXPECT_EQ(d.keepCount, 10);
+    d = DecideTrim(1000, 100, 30, 1020, 20);  // overlaps what went out
+    EXPECT_EQ(d.keepOffset, 10);
+    EXPECT_EQ(d.keepCount, 10);
+    d = DecideTrim(1000, 100, 100, 1100, 10);
+    EXPECT_TRUE(d.reachedEnd);
+    EXPECT_EQ(d.keepCount, 0);
+    // Timestamps a little off the running count do not move the sound.
+    EXPECT_EQ(BufferPosition(1'000'020'000, 48000, true, 48000, 48), 48000);
+    EXPECT_EQ(BufferPosition(1'010'000'000, 48000, true, 48000, 48), 48480);
+    EXPECT_EQ(FramesForDuration(20'833, 48000), 1);
+}
+
+TEST(FormatChecks, PcmTheConverterCanPutOut) {
+    EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(44100, 2, 16)));
+    EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(768000, 1, 8)));
+    WaveFormatEx f = MakePcmFormat(44100, 2, 16);
+    f.nBlockAlign = 2;
+    EXPECT_TRUE(PcmFormatProblem(f));
+    EXPECT_TRUE(PcmFormatProblem(MakePcmFormat(768001, 2, 16)));
+    EXPECT_TRUE(PcmFormatProblem(MakePcmFormat(0, 2, 16)));
+    EXPECT_TRUE(PcmFormatProblem(MakePcmFormat(44100, 2, 12)));
+    f = MakePcmFormat(44100, 2, 16);
+    f.wFormatTag = 3;
+    EXPECT_TRUE(PcmFormatProblem(f));
+}
+
+TEST(FormatChecks, WaveFileSizeLimit) {
+    OutputWaveFormat f = ComputeOutputWaveFormat(1, 0, 0, 0);  // 176400 bytes per second
+    const std::uint64_t maxFrames = (0xFFFFFFFFull - kWaveHeaderBytes) / 4;
+    const MediaTime fits = MediaTime(maxFrames * kUnitsPerSecond / 44100);
+    EXPECT_FALSE(OutputSizeRefusal(fits, f));
+    EXPECT_TRUE(OutputSizeRefusal(fits + 2 * kUnitsPerSecond / 44100, f));
+    EXPECT_NE(OutputSizeRefusal(MediaTime(7) * 3600 * kUnitsPerSecond, f)->find("(at most 6:45:47)"),
+              std::string::npos);
+    EXPECT_EQ(OutputFrames(15'000'000, 44100), 66150u);
+    EXPECT_EQ(OutputFrames(1, 44100), 0u);
+}
+
+TEST(Texts, UsedTimeAndResults) {
+    EXPECT_EQ(UsedTimeText(1), "Please wait... Used Time: 00:00:01");
+    EXPECT_EQ(UsedTimeText(3661), "Please wait... Used Time: 01:01:01");
+    EXPECT_EQ(UsedTimeText(360000), "Please wait... Used Time: 100:00:00");
+    EXPECT_EQ(ReplaceQuestionText("/a/b.wav"), "/a/b.wav exists. Do you want to replace it?");
+    EXPECT_EQ(DoneText("/a/b.wav"), "Done. Output File: /a/b.wav");
+    EXPECT_EQ(ErrorTextWithCause("Could not write to resource.",
+                                 "gstelements_private.c(341): gst_writev_iovecs (): /GstPipeline:p/GstFileSink:s:\n"
+                                 "Error while writing to file descriptor 5: File too large"),
+              "Could not write to resource. (File too large)");
+    EXPECT_EQ(ErrorTextWithCause("Not found.", "gstfilesrc.c(553): gst_file_src_start ()"), "Not found.");
+    EXPECT_EQ(ErrorTextWithCause("Resource not found.", nullptr), "Resource not found.");
+}
+
+TEST(CommandLine, TimesAndProbeReport) {
+    EXPECT_EQ(ParseTimeArgument("12.5"), 125'000'000);
+    EXPECT_EQ(ParseTimeArgument("75"), 750'000'000);
+    EXPECT_EQ(ParseTimeArgument("2:03"), 1'230'000'000);
+    EXPECT_EQ(ParseTimeArgument("01:02:03.25"), (3723 * kUnitsPerSecond) + 2'500'000);
+    EXPECT_EQ(ParseTimeArgument("0:00.0000001"), 1);
+    for (const char* bad : {"", "-1", "1:60", "1:60:00", "1.2.3", "1:2:3:4", "1.12345678", "abc", "1:"})
+        EXPECT_FALSE(ParseTimeArgument(bad)) << bad;
+    EXPECT_EQ(ProbeReportText(25'000'000), "length: 2.500\nwhole: 00:00:02\n");
+    EXPECT_EQ(ProbeReportText(599'996'000), "length: 60.000\nwhole: 00:00:59\n");
+    EXPECT_EQ(ProbeReportText(MediaTime(100) * 3600 * kUnitsPerSecond), "length: 360000.000\nwhole: 100:00:00\n");
+}
+
+TEST(CommandLine, Arguments) {
+    auto ok = ParseConvertArguments({"-o", "out.wav", "in.mp3"});
+    ASSERT_TRUE(ok.ok);
+    EXPECT_EQ(ok.options.rate, 44100);
+    EXPECT_EQ(ok.options.channels, 2);
+    EXPECT_EQ(ok.options.bits, 16);
+    EXPECT_FALSE(ok.options.end);
+    ok = ParseConvertArguments({"--output=o.wav", "-r8000", "--channels", "1", "-b", "8", "-s", "1:00", "-e", "90",
+                                "-y", "-q", "--", "-odd name.mp3"});
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.options.output, "o.wav");
+    EXPECT_EQ(ok.options.input, "-odd name.mp3");
+    EXPECT_EQ(ok.options.rate, 8000);
+    EXPECT_EQ(ok.options.start, 600'000'000);
+    EXPECT_EQ(ok.options.end, 900'000'000);
+    EXPECT_TRUE(ok.options.overwrite && ok.options.quiet);
+    EXPECT_TRUE(ParseConvertArguments({"--probe", "in.mp3"}).ok);
+    EXPECT_TRUE(ParseConvertArguments({"--version"}).ok);
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"in.mp3"}, {"-o", "o.wav"}, {"-o", "o.wav", "a", "b"}, {"-o", "o.wav", "-c", "6", "a"},
+          {"-o", "o.wav", "-r", "44.1k", "a"}, {"-x", "a"}, {"-o"}, {"--quiet=yes", "-o", "o.wav", "a"}})
+        EXPECT_FALSE(ParseConvertArguments(bad).ok);
+    const FormatRows listed = FormatRowsFor(22050, 1, 8);
+    EXPECT_EQ(listed.samplesPerSec, 3);
+    EXPECT_EQ(listed.channels, 1);
+    EXPECT_EQ(listed.bitsPerSample, 1);
+    const FormatRows custom = FormatRowsFor(96000, 2, 16);
+    EXPECT_EQ(custom.samplesPerSec, kCustomRateRow);
+    EXPECT_EQ(custom.customSamplesPerSec, 96000);
+}
+
+TEST(Timeline, NodesAndTheirTimes) {
+    Timeline t;
+    std::shared_ptr<TimelineObj> group, track, source;
+    ASSERT_TRUE(t.CreateEmptyNode(group, TIMELINE_MAJOR_TYPE_GROUP).succeeded());
+    EXPECT_TRUE(t.AddGroup(group).failed());  // no media type yet
+    AmMediaType audio;
+    audio.majortype = MajorType::Audio;
+    ASSERT_TRUE(group->SetMediaType(audio).succeeded());
+    ASSERT_TRUE(t.AddGroup(group).succeeded());
+    t.CreateEmptyNode(track, TIMELINE_MAJOR_TYPE_TRACK);
+    t.CreateEmptyNode(source, TIMELINE_MAJOR_TYPE_SOURCE);
+    EXPECT_EQ(track->SetMediaTimes(0, 1), E_NOINTERFACE);
+    EXPECT_EQ(source->SrcAdd(track), E_NOINTERFACE);
+    ASSERT_TRUE(group->VTrackInsBefore(track, -1).succeeded());
+    ASSERT_TRUE(source->SetMediaTimes(100'000'000, 250'000'000).succeeded());
+    EXPECT_TRUE(source->SetMediaTimes(5, 5).failed());
+    source->SetStartStop(0, 150'000'000);
+    source->SetMediaName("/nowhere/song.mp3");
+    ASSERT_TRUE(track->SrcAdd(source).succeeded());
+    long groups = 0;
+    t.GetGroupCount(groups);
+    EXPECT_EQ(groups, 1);
+    bool preview = false;
+    group->GetPreviewMode(preview);
+    EXPECT_TRUE(preview);
+    std::vector<std::string> reported;
+    const Result r = t.ValidateSourceNames(SFN_VALIDATEF_CHECK | SFN_VALIDATEF_POPUP,
+                                           [&](const std::string& text) { reported.push_back(text); });
+    EXPECT_EQ(r, E_NOTFOUND);
+    EXPECT_EQ(reported, std::vector<std::string>{MissingSourceText("/nowhere/song.mp3")});
+}
+
+TEST(Files, FinishingAWaveFileAndNamingTheSameFile) {
+    QTemporaryDir dir;
+    const std::string cut = dir.filePath("cut.wav").toStdString();
+    ASSERT_TRUE(test::WriteWavFile(cut, test::Tone(0.1, 8000, 1)));
+    {
+        // A writer cut off: placeholder sizes and half a frame at the end.
+        std::fstream f(cut, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(4);
+        f.write("\xFF\xFF\xFF\x7F", 4);
+        f.seekp(40);
+        f.write("\0\0\0\0", 4);
+        f.seekp(0, std::ios::end);
+        f.write("\x01", 1);
+    }
+    ASSERT_TRUE(FinishWavFile(cut, MakePcmFormat(8000, 1, 16)));
+    test::WavFile w = test::ReadWavFile(cut);
+    ASSERT_TRUE(w.ok) << w.error;
+    EXPECT_EQ(w.frames(), 800u);
+    EXPECT_EQ(w.riffSize, w.fileSize - 8);
+    const std::string empty = dir.filePath("empty.wav").toStdString();
+    ASSERT_TRUE(test::MakeZeroByteFile(empty));
+    ASSERT_TRUE(FinishWavFile(empty, MakePcmFormat(22050, 2, 8)));
+    w = test::ReadWavFile(empty);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.sampleRate, 22050u);
+    EXPECT_EQ(w.frames(), 0u);
+    ASSERT_TRUE(test::MakeTextFile(dir.filePath("text.wav").toStdString()));
+    EXPECT_FALSE(FinishWavFile(dir.filePath("text.wav").toStdString(), MakePcmFormat(8000, 1, 8)));
+
+    const std::string hard = dir.filePath("hard.wav").toStdString();
+    ASSERT_EQ(::link(cut.c_str(), hard.c_str()), 0);
+    EXPECT_TRUE(NamesSameFile(cut, hard));
+    EXPECT_FALSE(NamesSameFile(cut, empty));
+    EXPECT_FALSE(NamesSameFile(cut, dir.filePath("missing.wav").toStdString()));
+    EXPECT_TRUE(FileExists(cut));
+    EXPECT_FALSE(FileExists(dir.path().toStdString()));
+}
+
+}  // namespace
