@@ -76,16 +76,6 @@ Pin WrapPad(gsth::Pad pad) {
     return Pin(std::move(impl));
 }
 
-std::string TakeBusErrorText(GstBus* bus) {
-    gsth::Message msg = gsth::Message::Adopt(gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR));
-    if (!msg) return {};
-    gsth::Error err;
-    gsth::String debug;
-    gst_message_parse_error(msg.get(), err.out(), debug.out());
-    if (debug) qCInfo(lcPlatform) << "graph error:" << debug.get();
-    return ErrorTextWithCause(err ? err->message : nullptr, debug.get());
-}
-
 void DumpGraph(GstElement* pipeline, const char* name) {
     GST_DEBUG_BIN_TO_DOT_FILE_WITH_TS(GST_BIN(pipeline), GST_DEBUG_GRAPH_SHOW_ALL, name);
 }
@@ -167,8 +157,8 @@ Result FilterGraph::Run() {
     GstElement* p = impl_->pipeline.get();
     if (gst_element_set_state(p, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return S_OK;
     DumpGraph(p, "veltrano-run-failed");
-    gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(p));
-    std::string text = TakeBusErrorText(bus.get());
+    GraphEvent error;
+    std::string text = impl_->events->impl()->Take(error, 0, {EC_ERRORABORT}) ? error.text : std::string();
     gst_element_set_state(p, GST_STATE_NULL);
     if (text.empty()) text = "The graph could not be started.";
     return Result(E_FAIL, text);

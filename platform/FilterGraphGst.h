@@ -34,9 +34,6 @@ std::shared_ptr<Filter::Impl> FilterOfElement(GstElement* element);
 
 Pin WrapPad(gsth::Pad pad);
 
-// Removes the first error queued on the bus and returns its text.
-std::string TakeBusErrorText(GstBus* bus);
-
 // Writes the graph as a dot file when GST_DEBUG_DUMP_DOT_DIR is set.
 void DumpGraph(GstElement* pipeline, const char* name);
 

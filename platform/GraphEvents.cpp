@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <chrono>
+
 #include <string_view>
 
 namespace veltrano {
@@ -18,13 +21,13 @@ std::string ErrorTextWithCause(const char* message, const char* debug) {
     return text.empty() ? std::string(last) : text + " (" + std::string(last) + ")";
 }
 
-GraphEvents::Impl::Impl(GstBus* b, GstElement* p) : bus(gsth::Bus::Retain(b)), pipeline(p) {
-    gst_bus_set_sync_handler(bus.get(), &Impl::SyncHandler, this, nullptr);
+GraphEvents::Impl::Impl(GstBus* b, GstElement* p) : bus_(gsth::Bus::Retain(b)), pipeline_(p) {
+    gst_bus_set_sync_handler(bus_.get(), &Impl::SyncHandler, this, nullptr);
 }
 
 GraphEvents::Impl::~Impl() {
-    gst_bus_set_sync_handler(bus.get(), nullptr, nullptr, nullptr);
-    gst_bus_set_flushing(bus.get(), TRUE);
+    gst_bus_set_sync_handler(bus_.get(), nullptr, nullptr, nullptr);
+    gst_bus_set_flushing(bus_.get(), TRUE);
 }
 
 bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEvent& out) {
@@ -81,70 +84,82 @@ bool GraphEvents::Impl::Translate(GstMessage* msg, GstElement* pipeline, GraphEv
     }
 }
 
-void GraphEvents::Impl::NoteEnd(const GraphEvent& event) {
-    if (event.code != EC_COMPLETE && event.code != EC_ERRORABORT) return;
+GstBusSyncReply GraphEvents::Impl::SyncHandler(GstBus*, GstMessage* msg, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    GraphEvent event;
+    if (Translate(msg, self->pipeline_, event)) self->Queue(std::move(event));
+    // Every message the graph has to say is in our queue now.
+    return GST_BUS_DROP;
+}
+
+void GraphEvents::Impl::Queue(GraphEvent event) {
     {
-        std::lock_guard lock(endMutex_);
-        if (ended_) return;
-        ended_ = true;
-        endCode_ = event.code;
-        endText_ = event.text;
+        std::lock_guard lock(mutex_);
+        if (!ended_ && (event.code == EC_COMPLETE || event.code == EC_ERRORABORT)) {
+            ended_ = true;
+            endCode_ = event.code;
+            endText_ = event.text;
+        }
+        queue_.push_back(std::move(event));
+        if (target_) QCoreApplication::postEvent(target_, new GraphNotifyEvent(eventType_, instanceData_));
     }
-    endChanged_.notify_all();
+    changed_.notify_all();
+}
+
+bool GraphEvents::Impl::Take(GraphEvent& out, int timeoutMs, std::initializer_list<long> codes) {
+    std::unique_lock lock(mutex_);
+    auto find = [&] {
+        if (codes.size() == 0) return queue_.begin();
+        return std::find_if(queue_.begin(), queue_.end(), [&](const GraphEvent& e) {
+            return std::find(codes.begin(), codes.end(), e.code) != codes.end();
+        });
+    };
+    auto it = find();
+    if (it == queue_.end() && timeoutMs > 0) {
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return (it = find()) != queue_.end(); });
+    }
+    if (it == queue_.end()) return false;
+    out = std::move(*it);
+    queue_.erase(it);
+    return true;
+}
+
+void GraphEvents::Impl::Flush() {
+    std::lock_guard lock(mutex_);
+    queue_.clear();
+    ended_ = false;
 }
 
 bool GraphEvents::Impl::WaitForEnd(int timeoutMs, long& code, std::string& text) {
-    std::unique_lock lock(endMutex_);
-    if (!endChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; })) return false;
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return ended_; })) return false;
     code = endCode_;
     text = endText_;
     return true;
 }
 
 bool GraphEvents::Impl::Ended() {
-    std::lock_guard lock(endMutex_);
+    std::lock_guard lock(mutex_);
     return ended_;
 }
 
-GstBusSyncReply GraphEvents::Impl::SyncHandler(GstBus*, GstMessage* msg, gpointer data) {
-    auto* self = static_cast<Impl*>(data);
-    GraphEvent probe;
-    if (!Translate(msg, self->pipeline, probe)) return GST_BUS_DROP;
-    self->NoteEnd(probe);
-    std::lock_guard lock(self->mutex);
-    self->announced.fetch_add(1);
-    if (self->target)
-        QCoreApplication::postEvent(self->target, new GraphNotifyEvent(self->eventType, self->instanceData));
-    return GST_BUS_PASS;
+void GraphEvents::Impl::SetTarget(QObject* target, int eventType, std::intptr_t instanceData) {
+    std::lock_guard lock(mutex_);
+    target_ = target;
+    eventType_ = eventType;
+    instanceData_ = instanceData;
 }
 
 GraphEvents::GraphEvents(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 GraphEvents::~GraphEvents() = default;
 
 Result GraphEvents::SetNotifyWindow(QObject* target, int eventType, std::intptr_t instanceData) {
-    std::lock_guard lock(impl_->mutex);
-    impl_->target = target;
-    impl_->eventType = eventType;
-    impl_->instanceData = instanceData;
+    impl_->SetTarget(target, eventType, instanceData);
     return S_OK;
 }
 
 Result GraphEvents::GetEvent(GraphEvent& event, int timeoutMs) {
-    // A message announced but not yet queued lands within microseconds.
-    constexpr GstClockTime kInFlightWait = GST_SECOND;
-    for (;;) {
-        const bool inFlight = impl_->taken < impl_->announced.load();
-        GstClockTime timeout = timeoutMs <= 0 ? 0 : GstClockTime(timeoutMs) * GST_MSECOND;
-        if (inFlight && timeout < kInFlightWait) timeout = kInFlightWait;
-        gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop(impl_->bus.get(), timeout));
-        if (!msg) {
-            // Someone else took it from the bus; stop waiting for it.
-            if (inFlight) impl_->taken = impl_->announced.load();
-            return E_ABORT;
-        }
-        ++impl_->taken;
-        if (Impl::Translate(msg.get(), impl_->pipeline, event)) return S_OK;
-    }
+    return impl_->Take(event, timeoutMs) ? Result(S_OK) : Result(E_ABORT);
 }
 
 Result GraphEvents::FreeEventParams(GraphEvent& event) {

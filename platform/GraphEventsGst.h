@@ -4,9 +4,10 @@
 #include "platform/GraphEvents.h"
 #include "platform/GstHandles.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <initializer_list>
 #include <mutex>
 
 namespace veltrano {
@@ -19,33 +20,37 @@ public:
     ~Impl();
 
     // Translates a bus message into an event; false for messages that are not
-    // events of the graph (those are dropped before they are queued).
+    // events of the graph (those are dropped).
     static bool Translate(GstMessage* msg, GstElement* pipeline, GraphEvent& out);
 
-    gsth::Bus bus;
-    GstElement* pipeline;  // not owned: identity only
-
-    std::mutex mutex;
-    QObject* target = nullptr;
-    int eventType = 0;
-    std::intptr_t instanceData = 0;
-
-    // The notification is posted before the bus queues its message; these
-    // counts tell GetEvent that a message is on its way and worth a wait.
-    std::atomic<std::uint64_t> announced{0};
-    std::uint64_t taken = 0;
+    // Takes the oldest queued event, or with codes the oldest of those codes
+    // (the others stay queued), waiting up to timeoutMs for one to come.
+    bool Take(GraphEvent& out, int timeoutMs, std::initializer_list<long> codes = {});
+    // Forgets every queued event (what a failed attempt left behind).
+    void Flush();
 
     // Whether the graph has ended (all streams done, or an error), seen as the
-    // messages arrive, so a waiter needs none of the queued events.
+    // events arrive, so a waiter needs none of the queued events.
     bool WaitForEnd(int timeoutMs, long& code, std::string& text);
     bool Ended();
 
+    void SetTarget(QObject* target, int eventType, std::intptr_t instanceData);
+
 private:
     static GstBusSyncReply SyncHandler(GstBus* bus, GstMessage* msg, gpointer self);
-    void NoteEnd(const GraphEvent& event);
+    void Queue(GraphEvent event);
 
-    std::mutex endMutex_;
-    std::condition_variable endChanged_;
+    gsth::Bus bus_;
+    GstElement* pipeline_;  // not owned: identity only
+
+    // Events are queued here, on the streaming thread, before the notify
+    // event is posted: a notified target always finds its event.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<GraphEvent> queue_;
+    QObject* target_ = nullptr;
+    int eventType_ = 0;
+    std::intptr_t instanceData_ = 0;
     bool ended_ = false;
     long endCode_ = 0;
     std::string endText_;

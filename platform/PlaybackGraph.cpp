@@ -24,7 +24,7 @@ namespace {
 constexpr const char* kAudioSinkVariable = "VELTRANO_AUDIO_SINK";
 // Long enough for a large file on a slow disk, short enough that a stuck
 // decoder never freezes the dialog for good.
-constexpr GstClockTime kPrerollTimeout = 10 * GST_SECOND;
+constexpr int kPrerollTimeoutMs = 10000;
 
 // QImage::Format_RGB32 is 0xffRRGGBB in native byte order.
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
@@ -123,15 +123,8 @@ Result MakeAudioSink(gsth::Element& out) {
     return S_OK;
 }
 
-Result ErrorOfMessage(GstMessage* message, HResult fallbackCode) {
-    gsth::Error error;
-    gsth::String debug;
-    gst_message_parse_error(message, error.out(), debug.out());
-    HResult code = fallbackCode;
-    if (error && error->domain == GST_RESOURCE_ERROR && error->code == GST_RESOURCE_ERROR_NOT_FOUND)
-        code = E_NOTFOUND;
-    if (debug) qCDebug(lcPlatform) << "playback graph error detail:" << debug.get();
-    return Result(code, error && error->message ? error->message : "The media could not be played.");
+Result ErrorOfEvent(const GraphEvent& event) {
+    return Result(static_cast<HResult>(event.param1), event.text.empty() ? "The media could not be played." : event.text);
 }
 
 }  // namespace
@@ -235,17 +228,17 @@ Result PlaybackGraph::RenderFile(const char* path) {
     if (!uri) return Result(E_INVALIDARG, error ? error->message : "The file name cannot be made a URI.");
     g_object_set(g.playbin.get(), "uri", uri.get(), nullptr);
 
-    gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(g.playbin.get()));
+    GraphEvents::Impl& events = *g.events->impl();
     const GstStateChangeReturn change = gst_element_set_state(g.playbin.get(), GST_STATE_PAUSED);
     Result result = S_OK;
+    GraphEvent event;
     if (change == GST_STATE_CHANGE_FAILURE) {
-        gsth::Message msg = gsth::Message::Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
-        result = msg ? ErrorOfMessage(msg.get(), E_FAIL) : Result(E_FAIL, "The file could not be opened.");
+        result = events.Take(event, 0, {EC_ERRORABORT}) ? ErrorOfEvent(event)
+                                                        : Result(E_FAIL, "The file could not be opened.");
     } else if (change == GST_STATE_CHANGE_ASYNC) {
-        gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
-            bus.get(), kPrerollTimeout, static_cast<GstMessageType>(GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE)));
-        if (!msg) result = Result(E_FAIL, "The file took too long to open.");
-        else if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) result = ErrorOfMessage(msg.get(), E_FAIL);
+        if (!events.Take(event, kPrerollTimeoutMs, {EC_ERRORABORT, EC_ASYNC_DONE}))
+            result = Result(E_FAIL, "The file took too long to open.");
+        else if (event.code == EC_ERRORABORT) result = ErrorOfEvent(event);
     }
     if (result.succeeded()) {
         gint video = 0, audio = 0;
@@ -256,8 +249,7 @@ Result PlaybackGraph::RenderFile(const char* path) {
     }
     if (result.failed()) {
         gst_element_set_state(g.playbin.get(), GST_STATE_NULL);
-        gst_bus_set_flushing(bus.get(), TRUE);  // drop what the failed attempt queued
-        gst_bus_set_flushing(bus.get(), FALSE);
+        events.Flush();  // drop what the failed attempt queued
         qCWarning(lcPlatform) << "cannot render" << path << ":" << result.text().c_str();
         return result;
     }

@@ -3,7 +3,7 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "platform/PlaybackGraph.h"
+#include "platform/MediaProbe.h"
 #include "preview/PreviewPlayer.h"
 #include "source/Paths.h"
 #include "source/ThumbSlider.h"
@@ -96,17 +96,17 @@ void ConverterDialog::OpenChosenMedia(const std::string& path) {
 }
 
 bool ConverterDialog::MeasureDuration(const char* path, MediaTime& duration) {
-    // A throw-away graph, rendered and never run, only for the length.
-    std::shared_ptr<PlaybackGraph> graph;
-    if (PlaybackGraph::CreateForMeasuring(graph).failed()) return false;
-    if (graph->RenderFile(path).failed()) {
-        m_services.boxes->OwnerlessBox(
-            "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt.");
+    // A throw-away graph, built and never run, only for the length.
+    MediaProbe probe;
+    ProbeStep failedStep = ProbeStep::Render;
+    if (ProbeMedia(path, probe, &failedStep).failed()) {
+        if (failedStep == ProbeStep::Render)
+            m_services.boxes->OwnerlessBox(
+                "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt.");
         return false;
     }
-    std::shared_ptr<MediaSeeking> seeking;
-    if (graph->QueryInterface(seeking).failed()) return false;
-    return seeking->GetStopPosition(duration).succeeded();
+    duration = probe.stopPosition;
+    return true;
 }
 
 bool ConverterDialog::OpenPreview(char (&path)[kMaxPath]) {
