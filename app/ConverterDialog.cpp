@@ -2,6 +2,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/ConverterApp.h"
+#include "app/ElidedLabel.h"
 #include "app/Resources.h"
 #include "platform/GraphEvents.h"
 #include "platform/MediaSystem.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimerEvent>
 #include <QVBoxLayout>
@@ -35,8 +37,8 @@ QPushButton* MakeButton(QWidget* parent, const char* caption) {
     return b;
 }
 
-QLabel* MakeSunkenStatic(QWidget* parent, Qt::Alignment align) {
-    auto* l = new QLabel(parent);
+QLabel* MakeSunkenStatic(QWidget* parent, Qt::Alignment align, bool elided = false) {
+    QLabel* l = elided ? new ElidedLabel(parent) : new QLabel(parent);
     l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     l->setAlignment(align | Qt::AlignVCenter);
     return l;
@@ -73,7 +75,7 @@ void ConverterDialog::BuildTemplate() {
     setAcceptDrops(true);
 
     m_btnHelp = MakeButton(this, "Help");
-    m_stcStatus = MakeSunkenStatic(this, Qt::AlignLeft);
+    m_stcStatus = MakeSunkenStatic(this, Qt::AlignLeft, /*elided=*/true);
     m_btnConvert = MakeButton(this, "Convert");
     m_btnOpenMedia = MakeButton(this, "Open Media File");
     m_sldPosition = new ThumbSlider(m_hInstance, this);
@@ -88,7 +90,7 @@ void ConverterDialog::BuildTemplate() {
     auto* outputLabel = new QLabel(QStringLiteral("Output File"), this);
     m_editOutputFile = new QLineEdit(this);
     m_btnBrowse = MakeButton(this, "Browse");
-    m_stcFileLine = new QLabel(this);
+    m_stcFileLine = new ElidedLabel(this);
     m_btnExit = MakeButton(this, "Exit");
     m_grpWaveFormat = new QGroupBox(QStringLiteral("Wave format"), this);
     auto* rateLabel = new QLabel(QStringLiteral("Samples per second (Hz):"), m_grpWaveFormat);
@@ -164,6 +166,7 @@ void ConverterDialog::BuildTemplate() {
     m_editCustomRate->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("00000000")) + 12);
     m_stcFileLine->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("x")) * 44);
     m_stcStatus->setMinimumHeight(fontMetrics().height() + 6);
+    m_stcStatus->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("x")) * 30);
 
     // The template's arrangement, row by row.
     auto* top = new QVBoxLayout(this);
@@ -227,7 +230,17 @@ void ConverterDialog::BuildTemplate() {
     commandRow->addWidget(m_btnExit);
     top->addLayout(commandRow);
 
-    top->addWidget(m_stcStatus);
+    m_prgConvert = new QProgressBar(this);
+    m_prgConvert->setObjectName(QStringLiteral("m_prgConvert"));
+    m_prgConvert->setAccessibleName(QStringLiteral("Conversion progress"));
+    m_prgConvert->setRange(0, 100);
+    m_prgConvert->setTextVisible(true);
+    m_prgConvert->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("100%, about 00:00:00 left")) + 24);
+    m_prgConvert->hide();
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(m_stcStatus, 1);
+    statusRow->addWidget(m_prgConvert);
+    top->addLayout(statusRow);
     top->setSizeConstraint(QLayout::SetFixedSize);
 
     // Equal widths for the buttons of a row, as the template draws them.
@@ -424,6 +437,10 @@ bool ConverterDialog::event(QEvent* e) {
 void ConverterDialog::timerEvent(QTimerEvent* e) {
     if (e->timerId() == m_convertTimer.timerId()) {
         OnConvertTimer(kConvertTimerId);
+        return;
+    }
+    if (e->timerId() == m_progressTimer.timerId()) {
+        OnProgressTimer();
         return;
     }
     QDialog::timerEvent(e);

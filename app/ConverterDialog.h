@@ -12,6 +12,7 @@
 #include "platform/UiServices.h"
 
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QDialog>
 #include <QIcon>
 #include <QString>
@@ -25,6 +26,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QGroupBox;
+class QProgressBar;
 
 namespace veltrano {
 
@@ -191,6 +193,13 @@ private:
 public:
     // ---- conversion state (convert/) ----
     QBasicTimer m_convertTimer;
+    // The share of the selection written, shown beside the status line while
+    // converting; refreshed more often than the used-time count.
+    QProgressBar* m_prgConvert = nullptr;
+    QBasicTimer m_progressTimer;
+    QElapsedTimer m_convertClock;
+    void OnProgressTimer();
+    void ShowProgress(bool converting);
     struct EngineDeleter {
         void operator()(ConversionEngine* p) const;
     };

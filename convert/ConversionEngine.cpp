@@ -322,6 +322,8 @@ void ConversionEngine::ReleaseJob() {
     if (job.pRenderEngine) job.pRenderEngine->ScrapIt();
     job.pRenderEngine.reset();
     job.pTimeline.reset();
+    // The share written stays readable after the release.
+    lastPercent_ = ProgressPercent();
     progress_.reset();
     running_ = false;
 }
@@ -354,7 +356,7 @@ void ConversionEngine::ReleaseAfterFailure() {
 }
 
 int ConversionEngine::ProgressPercent() const {
-    if (!progress_) return 0;
+    if (!progress_) return lastPercent_;
     const std::uint64_t expected = OutputFrames(source_.endTime - source_.startTime, writtenFormat_.nSamplesPerSec);
     if (expected == 0) return 100;
     const std::uint64_t done = std::min(progress_->FramesDelivered(), expected);

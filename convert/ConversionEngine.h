@@ -83,7 +83,8 @@ public:
     // Releases after the graph stopped on an error; the file is made readable.
     void ReleaseAfterFailure();
 
-    // Share of the selection written, 0 to 100.
+    // Share of the selection written, 0 to 100; after the release, the share
+    // the conversion reached.
     int ProgressPercent() const;
     // Where the conversion writes and in which format (after a refused
     // SetFormat, the converter's own).
@@ -101,6 +102,7 @@ private:
     OutputWaveFormat format_;
     WaveFormatEx writtenFormat_;
     std::shared_ptr<AcmWrapper> progress_;
+    int lastPercent_ = 0;
     bool running_ = false;
 };
 

@@ -6,10 +6,12 @@
 #include "app/OutputPath.h"
 #include "convert/ConversionEngine.h"
 #include "convert/ConvertChecks.h"
+#include "convert/Progress.h"
 #include "platform/MediaProbe.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 
 #include <unistd.h>
@@ -21,6 +23,7 @@ void ConverterDialog::EngineDeleter::operator()(ConversionEngine* p) const { del
 namespace {
 
 constexpr int kConvertTimerPeriodMs = 1000;
+constexpr int kProgressPeriodMs = 250;
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -103,6 +106,7 @@ void ConverterDialog::OnConvert() {
         m_bConverting = 1;
         m_btnConvert->setText(QStringLiteral("Stop"));
         m_convertTimer.start(kConvertTimerPeriodMs, this);
+        ShowProgress(true);
     };
     m_pEngine.reset(new ConversionEngine(std::move(host)));
     ConversionSource src;
@@ -122,6 +126,7 @@ void ConverterDialog::StopConversion() {
     // 2.-8. Stop (after the graph has written the end of the file), notify
     // nobody, release the events, the control, the render engine, the timeline.
     if (m_pEngine) m_pEngine->StopAndRelease();
+    ShowProgress(false);
     // 9.-12.
     m_bConverting = 0;
     m_btnConvert->setText(QStringLiteral("Convert"));
@@ -133,6 +138,29 @@ void ConverterDialog::OnConvertTimer(int timerId) {
     if (timerId != kConvertTimerId) return;
     ++m_nUsedSeconds;
     m_stcStatus->setText(Q(UsedTimeText(m_nUsedSeconds)));
+}
+
+void ConverterDialog::ShowProgress(bool converting) {
+    if (converting) {
+        m_convertClock.start();
+        m_prgConvert->setValue(0);
+        m_prgConvert->setFormat(ProgressText(0, std::nullopt));
+        m_prgConvert->show();
+        m_progressTimer.start(kProgressPeriodMs, this);
+        return;
+    }
+    // What was written last stays on the bar for anyone reading it, hidden.
+    OnProgressTimer();
+    m_progressTimer.stop();
+    m_prgConvert->hide();
+}
+
+void ConverterDialog::OnProgressTimer() {
+    if (!m_pEngine) return;
+    const int percent = m_pEngine->ProgressPercent();
+    if (percent < m_prgConvert->value()) return;  // after the release the engine knows nothing more
+    m_prgConvert->setValue(percent);
+    m_prgConvert->setFormat(ProgressText(percent, RemainingSeconds(m_convertClock.elapsed(), percent)));
 }
 
 void ConverterDialog::OnGraphNotify() {
@@ -148,6 +176,7 @@ void ConverterDialog::OnGraphNotify() {
             // A conversion that cannot go on ends now, and says why; it is never "Done".
             m_convertTimer.stop();
             m_pEngine->ReleaseAfterFailure();
+            ShowProgress(false);
             m_bConverting = 0;
             m_btnConvert->setText(QStringLiteral("Convert"));
             m_nUsedSeconds = 0;

@@ -2,6 +2,7 @@
 // control, nothing overlaps, and the template's arrangement is kept.
 
 #include "app/ConverterDialog.h"
+#include "app/ElidedLabel.h"
 #include "source/ThumbSlider.h"
 #include "tests/support/DialogFixture.h"
 
@@ -50,7 +51,9 @@ TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
     for (QLabel* l : d.findChildren<QLabel*>()) {
         if (!l->isVisible() || l->text().isEmpty()) continue;
         SCOPED_TRACE(l->text().toStdString());
-        const int textWidth = l->fontMetrics().horizontalAdvance(l->text());
+        // A label made for paths shows them shortened; what it shows must fit.
+        const auto* elided = qobject_cast<ElidedLabel*>(l);
+        const int textWidth = l->fontMetrics().horizontalAdvance(elided ? elided->shownText() : l->text());
         EXPECT_GE(l->contentsRect().width(), textWidth);
         EXPECT_GE(l->contentsRect().height(), l->fontMetrics().height());
     }
@@ -115,6 +118,23 @@ TEST_F(DialogLayout, KeepsTheTemplateArrangement) {
     // The trackbar and the status line span the dialog.
     EXPECT_GT(r(d.m_sldPosition).width(), d.width() * 8 / 10);
     EXPECT_GT(r(d.m_stcStatus).width(), d.width() * 8 / 10);
+}
+
+TEST_F(DialogLayout, ALongPathNeitherStretchesNorHidesTheDialog) {
+    ConverterDialog& d = h.dialog();
+    const QSize before = d.size();
+    const QString path = QStringLiteral("/home/someone/a/very/long/folder/name/that/goes/on/and/on/") +
+                         QString(120, QLatin1Char('x')) + QStringLiteral("/final-name.wav");
+    d.m_stcStatus->setText(QStringLiteral("Done. Output File: ") + path);
+    d.fileLine()->setText(QString(150, QLatin1Char('y')) + QStringLiteral(".mp3   00:00:00 / 00:03:25"));
+    d.outputEdit()->setText(path);
+    QTest::qWait(10);
+    EXPECT_EQ(d.size(), before);
+    auto* status = qobject_cast<ElidedLabel*>(d.m_stcStatus);
+    ASSERT_NE(status, nullptr);
+    EXPECT_TRUE(status->shownText().startsWith(QStringLiteral("Done. Output File: /home")));
+    EXPECT_TRUE(status->shownText().endsWith(QStringLiteral("final-name.wav")));
+    EXPECT_EQ(status->text(), QStringLiteral("Done. Output File: ") + path) << "the text itself is whole";
 }
 
 TEST_F(DialogLayout, RendersToAnImage) {

@@ -1,0 +1,18 @@
+#pragma once
+// How far a conversion is, as the dialog's progress bar shows it.
+
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace veltrano {
+
+// The time still to go, once it can be estimated: at least two seconds have
+// passed and some of the selection is written. Whole seconds, rounded up.
+std::optional<std::int64_t> RemainingSeconds(std::int64_t elapsedMs, int percent);
+
+// The progress bar's text: the percentage, and the time left when known.
+QString ProgressText(int percent, std::optional<std::int64_t> remainingSeconds);
+
+}  // namespace veltrano
