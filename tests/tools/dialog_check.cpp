@@ -1,0 +1,177 @@
+// Display check of the whole program on a real X display (Xvfb): the main
+// dialog runs modally as in the program, and every step is done with real
+// mouse and key events (xdotool): open a video, play it, drag the thumb, mark
+// a selection, convert it, full screen and back, Help, and Esc to close.
+// Screenshots of the screen go to the given folder. scripts/dialog-on-xvfb.sh
+// runs it.
+
+#include "app/ConverterApp.h"
+#include "app/ConverterDialog.h"
+#include "platform/MediaSystem.h"
+#include "platform/RecordingUiServices.h"
+#include "preview/PlayerMenu.h"
+#include "preview/PlayerWindow.h"
+#include "preview/PreviewPlayer.h"
+#include "source/ThumbSlider.h"
+#include "tests/support/TestMedia.h"
+#include "tests/support/WavFile.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace veltrano;
+
+namespace {
+
+QString g_out;
+int g_failures = 0;
+
+void Xdo(const QStringList& args) {
+    QProcess::execute(QStringLiteral("xdotool"), args);
+    QTest::qWait(250);
+}
+
+void ClickAt(QPoint g, const char* button = "1") {
+    Xdo({"mousemove", QString::number(g.x()), QString::number(g.y()), "click", button});
+}
+
+void Click(QWidget* w) { ClickAt(w->mapToGlobal(w->rect().center())); }
+
+void Shot(const char* name) {
+    QTest::qWait(200);
+    QApplication::primaryScreen()->grabWindow(0).save(g_out + QLatin1Char('/') + QLatin1String(name));
+    std::printf("  screenshot %s\n", name);
+}
+
+void Check(bool ok, const char* what) {
+    std::printf("%s %s\n", ok ? "  ok  " : "  FAIL", what);
+    if (!ok) ++g_failures;
+}
+
+void Script(ConverterDialog& d, RecordingHelpLauncher& help, const std::string& output) {
+    std::printf("open the video\n");
+    Click(d.m_btnOpenMedia);
+    QTest::qWait(800);
+    Check(g_pPreviewPlayer && g_pPreviewPlayer->m_hWnd && g_pPreviewPlayer->m_hWnd->isVisible(), "preview window shown");
+    std::printf("  file line: %s\n", d.fileLine()->text().toUtf8().constData());
+    Shot("1-opened.png");
+
+    std::printf("play from the dialog\n");
+    Click(d.m_btnPlay);
+    QTest::qWait(2300);
+    Check(g_pPreviewPlayer && g_pPreviewPlayer->m_ePlayState == Running, "playing");
+    std::printf("  file line: %s\n", d.fileLine()->text().toUtf8().constData());
+    Shot("2-playing.png");
+    d.grab().save(g_out + QStringLiteral("/dialog.png"));  // the README's picture
+
+    std::printf("drag the thumb to the middle\n");
+    ThumbSlider* s = d.m_sldPosition;
+    const QPoint from = s->mapToGlobal(QPoint(s->width() * d.m_nSliderPos / 600 + 4, s->height() / 2));
+    const QPoint to = s->mapToGlobal(QPoint(s->width() / 2, s->height() / 2));
+    Xdo({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"});
+    Xdo({"mousemove", QString::number(to.x()), QString::number(to.y())});
+    Xdo({"mouseup", "1"});
+    QTest::qWait(1300);
+    std::printf("  thumb at %d, file line: %s\n", s->value(), d.fileLine()->text().toUtf8().constData());
+    Check(g_pPreviewPlayer && g_pPreviewPlayer->m_rtCurrentPosition > 4 * kUnitsPerSecond, "the preview jumped ahead");
+
+    std::printf("mark the selection while it plays\n");
+    Click(d.m_btnStartTime);
+    QTest::qWait(2100);
+    Click(d.m_btnEndTime);
+    std::printf("  start %s, end %s\n", d.m_stcStartTime->text().toUtf8().constData(),
+                d.m_stcEndTime->text().toUtf8().constData());
+    Check(d.m_rtEndTime > d.m_rtStartTime, "end after start");
+    Click(d.m_btnPause);
+
+    std::printf("convert\n");
+    d.outputEdit()->setText(QString::fromStdString(output));
+    Click(d.m_btnConvert);
+    Check(QTest::qWaitFor([&] { return d.m_bConverting == 0; }, 20000), "the conversion ended");
+    std::printf("  status: %s\n", d.m_stcStatus->text().toUtf8().constData());
+    Shot("3-converted.png");
+    const test::WavFile w = test::ReadWavFile(output);
+    const double seconds = double(d.m_rtEndTime - d.m_rtStartTime) / kUnitsPerSecond;
+    std::printf("  output: %u Hz, %d channels, %llu frames (%.3f s; selection %.3f s)\n", w.sampleRate, w.channels,
+                static_cast<unsigned long long>(w.frames()), w.ok ? double(w.frames()) / w.sampleRate : 0.0, seconds);
+    Check(w.ok && std::abs(double(w.frames()) - seconds * w.sampleRate) <= 1.0, "the file holds exactly the selection");
+
+    std::printf("full screen from the player's menu, back with Escape\n");
+    PlayerWindow* pw = g_pPreviewPlayer->m_hWnd;
+    ClickAt(pw->mapToGlobal(pw->rect().center()), "3");
+    QTest::qWait(400);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    Check(menu != nullptr, "the player's menu opened");
+    if (menu) {
+        QAction* full = MenuItem(*menu, ID_PREVIEW_FULLSCREEN);
+        ClickAt(menu->mapToGlobal(menu->actionGeometry(full).center()));
+        QTest::qWait(800);
+    }
+    Check(g_pPreviewPlayer->m_bFullScreen, "full screen");
+    Shot("4-full-screen.png");
+    Xdo({"mousemove", "640", "500", "windowfocus", QString::number(pw->winId()), "key", "Escape"});
+    QTest::qWait(600);
+    Check(!g_pPreviewPlayer->m_bFullScreen && d.isVisible(), "normal size again, dialog shown");
+    Shot("5-normal-again.png");
+
+    std::printf("help\n");
+    Click(d.m_btnHelp);
+    Check(!help.urls().empty(), "help page asked for");
+    if (!help.urls().empty()) std::printf("  %s\n", help.urls().back().c_str());
+
+    std::printf("close with Esc\n");
+    Xdo({"windowfocus", QString::number(d.winId()), "key", "Escape"});
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    g_out = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".")).absolutePath();
+    QDir().mkpath(g_out + QStringLiteral("/home/Music"));
+    qputenv("HOME", (g_out + QStringLiteral("/home")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (g_out + QStringLiteral("/home/.config")).toUtf8());
+    if (InitializeMedia().failed()) return 1;
+
+    const std::string media = (g_out + QStringLiteral("/home/clip.mp4")).toStdString();
+    test::VideoSpec spec;
+    spec.seconds = 12;
+    std::string error;
+    if (!test::MakeVideo(media, spec, &error)) {
+        std::printf("cannot make the video: %s\n", error.c_str());
+        return 1;
+    }
+
+    ConverterApp app(g_out + QStringLiteral("/bin/veltrano"));
+    app.SetRegistryKey(QString::fromLatin1(kRegistryKey));
+    RecordingMessageBoxes boxes;
+    RecordingFileDialogs files;
+    RecordingHelpLauncher help;
+    files.QueueOpenAnswer(media);
+    ConverterDialog dialog(app, UiServices{&boxes, &files, &help});
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.move(400, 560);
+    QTimer::singleShot(600, &dialog, [&] { Script(dialog, help, (g_out + QStringLiteral("/home/selection.wav")).toStdString()); });
+    dialog.exec();
+    Check(!dialog.isVisible(), "the dialog ended");
+    Check(QFile::exists(app.settings().filePath()), "settings written at close");
+    for (const BoxRequest& b : boxes.shown()) std::printf("  box: %s\n", b.text.c_str());
+    Check(boxes.shown().empty(), "no message box");
+    if (g_pPreviewPlayer) {
+        g_pPreviewPlayer->CloseMedia();
+        delete g_pPreviewPlayer;
+        g_pPreviewPlayer = nullptr;
+    }
+    std::printf("%s\n", g_failures ? "FAILED" : "all checks passed");
+    return g_failures ? 1 : 0;
+}
