@@ -56,7 +56,7 @@ public:
     ConverterDialog(ConverterApp& app, UiServices services, QWidget* parent = nullptr);
     ~ConverterDialog() override;
 
-    // ---- members, in the order of the design ----
+    // ---- members, in their long-standing order ----
     char m_szErrorText[160] = {};
     std::int32_t m_nClipCount = 0;
     char m_szClipPath[kMaxClips][kMaxPath] = {};

@@ -202,6 +202,22 @@ TEST_F(MediaOpening, NamesOutsideAsciiOpenAndShow) {
     }
 }
 
+TEST_F(MediaOpening, TheFullScreenSettingOpensAVideoInFullScreen) {
+    const std::string video = test::CachedVideo(160, 120, 1.0, true);
+    h.Open();
+    OpenThroughDialog(video);
+    ASSERT_NE(g_pPreviewPlayer, nullptr);
+    EXPECT_FALSE(g_pPreviewPlayer->m_bFullScreen) << "normal size by default";
+    h.app().settings().WriteProfileInt("Setup", "g_bFullscreen", 1);
+    OpenThroughDialog(video);
+    ASSERT_NE(g_pPreviewPlayer, nullptr);
+    EXPECT_TRUE(g_pPreviewPlayer->m_bFullScreen);
+    // A sound file has no picture to show in full screen.
+    OpenThroughDialog(MakeTone("plain.wav", 1.0));
+    ASSERT_NE(g_pPreviewPlayer, nullptr);
+    EXPECT_FALSE(g_pPreviewPlayer->m_bFullScreen);
+}
+
 TEST_F(MediaOpening, APathTooLongForTheListsIsRefusedWhole) {
     ConverterDialog& d = h.Open();
     OpenThroughDialog("/tmp/" + std::string(300, 'a') + ".wav");
