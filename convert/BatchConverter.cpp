@@ -49,15 +49,17 @@ FilePreparation Refused(FilePreparation prep, int status, std::string text) {
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
                                       const ConvertOptions& options, const OutputWaveFormat& format) {
     FilePreparation prep;
-    if (file.sameOutputAs) return Refused(prep, kExitOutputRefused, SameOutputText(file.output, plan[*file.sameOutputAs].input));
+    if (file.sameOutputAs)
+        return Refused(prep, kExitOutputRefused, SameOutputText(file.output, plan[*file.sameOutputAs].input));
 
     // Measuring, as opening the file in the dialog does.
     MediaProbe probe;
     ProbeStep step = ProbeStep::Render;
     if (Result r = ProbeMedia(file.input, probe, &step); r.failed()) {
         if (step == ProbeStep::Render)
-            prep.messages.push_back("Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt. (" +
-                                    r.text() + ")");
+            prep.messages.push_back(
+                "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt. (" + r.text() +
+                ")");
         return Refused(prep, kExitInputUnusable, "Can not get the duration of the clip!");
     }
 
@@ -89,7 +91,8 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
 }
 
 struct BatchConverter::Job {
-    Job(std::size_t i, ConsoleReport& report, std::string prefix) : index(i), boxes(report, std::move(prefix)), runner(boxes) {}
+    Job(std::size_t i, ConsoleReport& report, std::string prefix)
+        : index(i), boxes(report, std::move(prefix)), runner(boxes) {}
     std::size_t index;
     ReportingBoxes boxes;  // outlives the runner that reports through it
     ConversionRunner runner;
@@ -174,9 +177,8 @@ void BatchConverter::StartFile(std::size_t index) {
 void BatchConverter::OnJobEnded(Job* ended) {
     const auto it = std::find_if(running_.begin(), running_.end(), [ended](const auto& j) { return j.get() == ended; });
     if (it == running_.end()) return;
-    const std::unique_ptr<Job> job = std::move(*it);
+    std::unique_ptr<Job> job = std::move(*it);
     running_.erase(it);
-    // The last one: the progress line stays, the results go below it.
     const std::size_t index = job->index;
     const ConversionRunner::Outcome outcome = job->runner.outcome();
     if (outcome != ConversionRunner::Outcome::Stopped) {
@@ -186,6 +188,7 @@ void BatchConverter::OnJobEnded(Job* ended) {
     } else {
         Record(index, FileState::Stopped, kExitInterrupted);
     }
+    // The last one: the progress line stays, the results go below it.
     if (running_.empty() && NothingLeft()) report_.End();
     const std::string& output = plan_[index].output;
     switch (outcome) {
@@ -203,6 +206,7 @@ void BatchConverter::OnJobEnded(Job* ended) {
         if (batch_) report_.Note(FinishedLine(index, "failed"));
         break;
     }
+    job.reset();  // before the next one starts: never more than 'jobs' runners
     StartMore();
 }
 

@@ -218,8 +218,8 @@ std::string ConvertUsageText() {
            "Converts the sound of media files to PCM WAV files.\n"
            "\n"
            "  -o, --output PATH      output WAV file of a single INPUT\n"
-           "  -d, --output-dir DIR   folder of the outputs: each is named after its INPUT,\n"
-           "                         the extension replaced by .wav (song.mp3: DIR/song.wav)\n"
+           "  -d, --output-dir DIR   folder of the outputs, each named after its INPUT with\n"
+           "                         the extension replaced by .wav (DIR/song.wav)\n"
            "  -j, --jobs N           files converted at once (default: the number of cores)\n"
            "  -r, --rate N           samples per second (default 44100)\n"
            "  -c, --channels N       1 or 2 (default 2)\n"
@@ -248,12 +248,14 @@ std::string ConvertUsageText() {
            "  0    every file was converted\n"
            "  2    bad arguments, or a selection that ends before it starts\n"
            "  3    an input cannot be opened or measured, or has no sound\n"
-           "  4    an output is refused: it exists (without -y), is an input, is another\n"
-           "       input's output, its path is too long or it is too large for WAV\n"
+           "  4    an output is refused: it exists (without -y), is an input, is also an\n"
+           "       earlier input's output, its path is longer than 259 bytes, it would\n"
+           "       pass the 4 GiB a WAV file can hold, or the -d folder does not exist\n"
            "  5    a conversion failed\n"
            "  130  stopped by Ctrl+C: the files being written are complete up to there,\n"
            "       the rest are not started\n"
-           "With several inputs, the highest status of the files not converted.\n";
+           "With several inputs: 0 when every file was converted, 130 when stopped by\n"
+           "Ctrl+C, otherwise the highest status of the files that were not converted.\n";
 }
 
 std::string ProbeReportText(MediaTime length) {

@@ -41,8 +41,9 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 std::string LastLine(const std::string& text) {
     const std::size_t end = text.find_last_not_of('\n');
     if (end == std::string::npos) return {};
-    const std::size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - (start == std::string::npos ? 0 : start + 1) + 1);
+    const std::size_t newline = text.rfind('\n', end);
+    const std::size_t start = newline == std::string::npos ? 0 : newline + 1;
+    return text.substr(start, end - start + 1);
 }
 
 QByteArray Contents(const QString& path) {
