@@ -46,7 +46,7 @@ std::optional<std::int64_t> ParseField(std::string_view s, std::int64_t max) {
     return v;
 }
 
-enum class Opt { Output, Rate, Channels, Bits, Start, End, Overwrite, Probe, Quiet, Help, Version };
+enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Start, End, Overwrite, Probe, Quiet, Help, Version };
 
 struct OptionSpec {
     Opt id;
@@ -56,7 +56,8 @@ struct OptionSpec {
 };
 
 constexpr OptionSpec kOptions[] = {
-    {Opt::Output, 'o', "output", true},       {Opt::Rate, 'r', "rate", true},
+    {Opt::Output, 'o', "output", true},       {Opt::OutputDir, 'd', "output-dir", true},
+    {Opt::Jobs, 'j', "jobs", true},           {Opt::Rate, 'r', "rate", true},
     {Opt::Channels, 'c', "channels", true},   {Opt::Bits, 'b', "bits", true},
     {Opt::Start, 's', "start", true},         {Opt::End, 'e', "end", true},
     {Opt::Overwrite, 'y', "overwrite", false}, {Opt::Probe, 0, "probe", false},
@@ -82,6 +83,16 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
         if (value.empty()) return "the output path is empty";
         opt.output = std::string(value);
         return {};
+    case Opt::OutputDir:
+        if (value.empty()) return "the output folder is empty";
+        opt.outputDir = std::string(value);
+        return {};
+    case Opt::Jobs: {
+        int jobs = 0;
+        if (!ParseInt(value, jobs) || jobs < 1) return "the jobs must be a whole number of at least 1";
+        opt.jobs = jobs;
+        return {};
+    }
     case Opt::Rate:
         if (!ParseInt(value, opt.rate)) return "the rate must be a whole number of samples per second";
         return {};
@@ -181,38 +192,70 @@ ParsedCommandLine ParseConvertArguments(const std::vector<std::string>& args) {
         out.ok = true;
         return out;
     }
-    if (inputs.size() != 1) {
-        out.error = inputs.empty() ? "no input file given" : "only one input file can be converted at a time";
+    if (inputs.empty()) {
+        out.error = "no input file given";
         return out;
     }
-    opt.input = inputs.front();
-    if (!opt.probe && opt.output.empty()) {
-        out.error = "the output file is required (-o PATH)";
-        return out;
+    opt.inputs = std::move(inputs);
+    if (opt.probe) {
+        if (opt.inputs.size() != 1) out.error = "--probe measures one input file at a time";
+    } else if (!opt.output.empty() && !opt.outputDir.empty()) {
+        out.error = "-o and -d cannot be used together";
+    } else if (!opt.output.empty() && opt.inputs.size() > 1) {
+        out.error = "-o names the output of a single input; use -d DIR to convert several";
+    } else if (opt.output.empty() && opt.outputDir.empty()) {
+        out.error = "the output file is required (-o PATH, or -d DIR for the outputs' folder)";
     }
+    if (!out.error.empty()) return out;
     out.ok = true;
     return out;
 }
 
 std::string ConvertUsageText() {
-    return "Usage: veltrano-convert [options] INPUT\n"
-           "Converts the sound of a media file to a PCM WAV file.\n"
+    return "Usage: veltrano-convert [options] -o OUTPUT INPUT\n"
+           "       veltrano-convert [options] -d OUTDIR INPUT...\n"
+           "       veltrano-convert --probe INPUT\n"
+           "Converts the sound of media files to PCM WAV files.\n"
            "\n"
-           "  -o, --output PATH   output WAV file (required)\n"
-           "  -r, --rate N        samples per second (default 44100)\n"
-           "  -c, --channels N    1 or 2 (default 2)\n"
-           "  -b, --bits N        8 or 16 (default 16)\n"
-           "  -s, --start TIME    selection start (default 0)\n"
-           "  -e, --end TIME      selection end (default: the exact end of the media)\n"
-           "  -y, --overwrite     replace an existing output file\n"
-           "      --probe         print the media length and exit\n"
-           "  -q, --quiet         no progress output\n"
-           "  -h, --help          this text\n"
-           "      --version       the program's version\n"
+           "  -o, --output PATH      output WAV file of a single INPUT\n"
+           "  -d, --output-dir DIR   folder of the outputs, each named after its INPUT with\n"
+           "                         the extension replaced by .wav (DIR/song.wav)\n"
+           "  -j, --jobs N           files converted at once (default: the number of cores)\n"
+           "  -r, --rate N           samples per second (default 44100)\n"
+           "  -c, --channels N       1 or 2 (default 2)\n"
+           "  -b, --bits N           8 or 16 (default 16)\n"
+           "  -s, --start TIME       selection start (default 0)\n"
+           "  -e, --end TIME         selection end (default: the exact end of the media)\n"
+           "  -y, --overwrite        replace existing output files\n"
+           "      --probe            print the media length and exit\n"
+           "  -q, --quiet            no progress output\n"
+           "  -h, --help             this text\n"
+           "      --version          the program's version\n"
            "\n"
            "TIME is seconds with an optional fraction (12.5) or [HH:]MM:SS[.fff].\n"
-           "Exit status: 0 done; 2 bad arguments; 3 the input cannot be opened or measured;\n"
-           "4 the output is refused; 5 the conversion failed; 130 stopped by Ctrl+C.\n";
+           "-s and -e apply to every INPUT; an end past a file's length is its end.\n"
+           "\n"
+           "Progress goes to stderr, one \"Done. Output File: PATH\" line per file written\n"
+           "to stdout. A file that fails does not stop the others; a summary line counts\n"
+           "them. Two inputs that would have the same output: the later one is refused.\n"
+           "\n"
+           "Examples:\n"
+           "  veltrano-convert -o song.wav song.mp3\n"
+           "  veltrano-convert -r 22050 -c 1 -s 1:30 -e 2:00 -o part.wav film.mp4\n"
+           "  veltrano-convert -y -j 2 -d wav/ music/*.flac\n"
+           "\n"
+           "Exit status:\n"
+           "  0    every file was converted\n"
+           "  2    bad arguments, or a selection that ends before it starts\n"
+           "  3    an input cannot be opened or measured, or has no sound\n"
+           "  4    an output is refused: it exists (without -y), is an input, is also an\n"
+           "       earlier input's output, its path is longer than 259 bytes, it would\n"
+           "       pass the 4 GiB a WAV file can hold, or the -d folder does not exist\n"
+           "  5    a conversion failed\n"
+           "  130  stopped by Ctrl+C: the files being written are complete up to there,\n"
+           "       the rest are not started\n"
+           "With several inputs: 0 when every file was converted, 130 when stopped by\n"
+           "Ctrl+C, otherwise the highest status of the files that were not converted.\n";
 }
 
 std::string ProbeReportText(MediaTime length) {

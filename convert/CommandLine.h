@@ -18,10 +18,15 @@ enum ConvertExitStatus : int {
     kExitConversionFailed = 5,
     kExitInterrupted = 130,    // stopped by Ctrl+C; the file is complete up to there
 };
+// With several inputs the status is 0 when every file was converted, 130 when
+// Ctrl+C stopped the run, and otherwise the highest status of the files that
+// were not converted (so one bad file makes it non-zero).
 
 struct ConvertOptions {
-    std::string input;
-    std::string output;
+    std::vector<std::string> inputs;  // in command-line order
+    std::string output;               // -o: the output of a single input
+    std::string outputDir;            // -d: the folder the outputs are named into
+    std::optional<int> jobs;          // files converted at once; the number of cores when not given
     int rate = 44100;
     int channels = 2;
     int bits = 16;

@@ -6,12 +6,15 @@
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 
 using namespace veltrano;
 using namespace veltrano::test;
@@ -165,6 +168,64 @@ TEST_F(Cli, InterruptStopsWithACompleteFile) {
     EXPECT_EQ(w.riffSize, w.fileSize - 8);
     EXPECT_EQ(w.dataOffset + w.dataSize, w.fileSize);
     EXPECT_LT(w.frames(), 240u * 44100u);
+}
+
+// The options of the help's option lines, and of the manual's tagged paragraphs.
+std::set<std::string> OptionsIn(const QStringList& lines) {
+    std::set<std::string> options;
+    static const QRegularExpression option(QStringLiteral(R"((?<![\w-])(--?[a-z][a-z-]*))"));
+    for (const QString& line : lines)
+        for (const auto& m : option.globalMatch(line)) options.insert(m.captured(1).toStdString());
+    return options;
+}
+
+QString ManualPage() {
+    QFile f(qEnvironmentVariable("VELTRANO_SOURCE_DIR") + "/docs/veltrano-convert.1");
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+TEST(CliDocumentation, ManualPageDescribesWhatHelpDescribes) {
+    const Exit help = RunCli({"--help"});
+    ASSERT_EQ(help.status, kExitDone);
+    EXPECT_EQ(help.out, ConvertUsageText());
+    const QStringList helpLines = QString::fromStdString(help.out).split('\n');
+    QStringList optionLines, statuses;
+    static const QRegularExpression optionLine(QStringLiteral(R"(^ {2,6}--?[a-z])"));
+    static const QRegularExpression statusLine(QStringLiteral(R"(^  (\d+)\s)"));
+    for (const QString& line : helpLines) {
+        if (optionLine.match(line).hasMatch()) optionLines << line.left(25);  // the option column
+        if (const auto m = statusLine.match(line); m.hasMatch()) statuses << m.captured(1);
+    }
+    const std::set<std::string> helpOptions = OptionsIn(optionLines);
+    EXPECT_EQ(helpOptions.size(), 24u);  // 11 options with a short and a long name, 2 with a long one
+
+    const QString page = ManualPage();
+    ASSERT_FALSE(page.isEmpty());
+    QStringList tags;  // the line after each .TP: an option, or an exit status
+    const QStringList lines = page.split('\n');
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i) {
+        if (lines[i] != QLatin1String(".TP")) continue;
+        QString tag = lines[i + 1];
+        tag.replace(QRegularExpression(QStringLiteral(R"(\\f[BIRP]|^\.[BI]R? )")), QString());
+        tags << tag.replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    }
+    EXPECT_EQ(OptionsIn(tags), helpOptions);
+    const qsizetype exitSection = page.indexOf(QLatin1String(".SH EXIT STATUS"));
+    ASSERT_GE(exitSection, 0);
+    for (const QString& status : statuses)
+        EXPECT_TRUE(page.indexOf(".TP\n.B " + status + "\n", exitSection) > exitSection) << status.toStdString();
+    EXPECT_EQ(statuses, (QStringList{"0", "2", "3", "4", "5", "130"}));
+    for (const char* section : {".SH SYNOPSIS", ".SH OPTIONS", ".SH TIME", ".SH EXAMPLES"})
+        EXPECT_TRUE(page.contains(QLatin1String(section))) << section;
+
+    // It renders, and without a warning.
+    QProcess groff;
+    groff.start(QStringLiteral("groff"), {"-man", "-ww", "-z", qEnvironmentVariable("VELTRANO_SOURCE_DIR") +
+                                                               "/docs/veltrano-convert.1"});
+    if (!groff.waitForStarted()) GTEST_SKIP() << "groff is not installed";
+    ASSERT_TRUE(groff.waitForFinished(30000));
+    EXPECT_EQ(groff.exitCode(), 0);
+    EXPECT_EQ(groff.readAllStandardError().toStdString(), "");
 }
 
 }  // namespace

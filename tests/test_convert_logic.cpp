@@ -1,6 +1,7 @@
 // Pure logic of the conversion: MP3 stream analysis, the sample window,
 // format checks, texts, the command line, the timeline and file finishing.
 
+#include "convert/BatchPlan.h"
 #include "convert/CommandLine.h"
 #include "convert/ConvertChecks.h"
 #include "convert/WavFinish.h"
@@ -215,7 +216,7 @@ TEST(CommandLine, Arguments) {
                                 "-y", "-q", "--", "-odd name.mp3"});
     ASSERT_TRUE(ok.ok) << ok.error;
     EXPECT_EQ(ok.options.output, "o.wav");
-    EXPECT_EQ(ok.options.input, "-odd name.mp3");
+    EXPECT_EQ(ok.options.inputs, std::vector<std::string>{"-odd name.mp3"});
     EXPECT_EQ(ok.options.rate, 8000);
     EXPECT_EQ(ok.options.start, 600'000'000);
     EXPECT_EQ(ok.options.end, 900'000'000);
@@ -233,6 +234,65 @@ TEST(CommandLine, Arguments) {
     const FormatRows custom = FormatRowsFor(96000, 2, 16);
     EXPECT_EQ(custom.samplesPerSec, kCustomRateRow);
     EXPECT_EQ(custom.customSamplesPerSec, 96000);
+}
+
+TEST(CommandLine, SeveralInputsGoToAFolder) {
+    auto ok = ParseConvertArguments({"-d", "out", "-j", "3", "a.mp3", "b.ogg"});
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_EQ(ok.options.inputs, (std::vector<std::string>{"a.mp3", "b.ogg"}));
+    EXPECT_EQ(ok.options.outputDir, "out");
+    EXPECT_EQ(ok.options.jobs, 3);
+    ok = ParseConvertArguments({"--output-dir=out", "a.mp3"});
+    ASSERT_TRUE(ok.ok) << ok.error;
+    EXPECT_FALSE(ok.options.jobs);
+    const auto several = ParseConvertArguments({"-o", "o.wav", "a", "b"});
+    EXPECT_FALSE(several.ok);
+    EXPECT_NE(several.error.find("-d"), std::string::npos) << several.error;
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"a", "b"}, {"-d", "out", "-o", "o.wav", "a"}, {"-d", "out", "-j", "0", "a"},
+          {"-d", "out", "-j", "two", "a", "b"}, {"-d", "", "a"}, {"--probe", "a", "b"}, {"-d", "out"}})
+        EXPECT_FALSE(ParseConvertArguments(bad).ok) << bad.front();
+}
+
+TEST(BatchPlan, OutputsAreNamedInTheFolderAndNeverShared) {
+    EXPECT_EQ(OutputInFolder("out", "/music/song.mp3"), "out/song.wav");
+    EXPECT_EQ(OutputInFolder("out/", "song"), "out/song.wav");
+    EXPECT_EQ(OutputInFolder("/", "live.2024.flac"), "/live.2024.wav");
+    EXPECT_EQ(OutputInFolder("w", "take.v2/name"), "w/name.wav");
+    const auto plan = PlanOutputs({"a/x.mp3", "b/x.ogg", "y.mp3", "a/x.mp3"}, "", "w");
+    ASSERT_EQ(plan.size(), 4u);
+    EXPECT_EQ(plan[1].output, "w/x.wav");
+    EXPECT_FALSE(plan[0].sameOutputAs);
+    EXPECT_EQ(plan[1].sameOutputAs, 0u);
+    EXPECT_FALSE(plan[2].sameOutputAs);
+    EXPECT_EQ(plan[3].sameOutputAs, 0u);
+    const auto single = PlanOutputs({"in.mp3"}, "given.wav", "");
+    EXPECT_EQ(single.at(0).output, "given.wav");
+}
+
+TEST(BatchPlan, SummaryAndExitStatus) {
+    using S = FileState;
+    const std::vector<FileResult> good = {{S::Converted, 0}, {S::Converted, 0}};
+    EXPECT_EQ(BatchExitStatus(good, false), kExitDone);
+    EXPECT_EQ(BatchSummaryText(CountResults(good)), "Converted 2 of 2 files.");
+    const std::vector<FileResult> mixed = {{S::Converted, 0}, {S::Failed, 4}, {S::Failed, 3}, {S::Converted, 0}};
+    EXPECT_EQ(BatchExitStatus(mixed, false), kExitOutputRefused);
+    EXPECT_EQ(BatchSummaryText(CountResults(mixed)), "Converted 2 of 4 files; 2 failed.");
+    const std::vector<FileResult> stopped = {{S::Failed, 5}, {S::Stopped, 130}, {S::Pending, 0}, {S::Pending, 0}};
+    EXPECT_EQ(BatchExitStatus(stopped, true), kExitInterrupted);
+    EXPECT_EQ(BatchSummaryText(CountResults(stopped)), "Converted 0 of 4 files; 1 failed, 1 stopped, 2 not started.");
+    // One file: exactly its own status.
+    EXPECT_EQ(BatchExitStatus({{S::Failed, kExitBadArguments}}, false), kExitBadArguments);
+    EXPECT_EQ(BatchSummaryText(CountResults({{S::Failed, 2}})), "Converted 0 of 1 file; 1 failed.");
+    // A file left unconverted without a failure of its own never passes for done.
+    EXPECT_NE(BatchExitStatus({{S::Converted, 0}, {S::Pending, 0}}, false), kExitDone);
+}
+
+TEST(BatchPlan, OverallPercentWeighsEveryFileTheSame) {
+    EXPECT_EQ(OverallPercent(4, 0, {}), 0);
+    EXPECT_EQ(OverallPercent(4, 1, {50, 50}), 50);
+    EXPECT_EQ(OverallPercent(3, 3, {}), 100);
+    EXPECT_EQ(OverallPercent(2, 1, {250}), 100);
 }
 
 TEST(Timeline, NodesAndTheirTimes) {
