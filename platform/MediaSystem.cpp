@@ -1,5 +1,6 @@
 #include "platform/MediaSystem.h"
 
+#include "platform/ConverterElement.h"
 #include "platform/GstHandles.h"
 #include "platform/Logging.h"
 
@@ -30,6 +31,7 @@ Result InitializeMedia() {
         return Result(E_FAIL, text);
     }
     RankPreferredDecoders();
+    if (!RegisterConverterElement()) return Result(E_FAIL, "The format converter could not be registered.");
     g_initialized.store(true);
     return S_OK;
 }

@@ -1,6 +1,7 @@
 // The filters behind the group output: the format converter, the WAV
 // multiplexer and the file writer.
 
+#include "platform/ConverterElement.h"
 #include "platform/FilterGraphGst.h"
 
 #include <gst/audio/audio.h>
@@ -213,14 +214,15 @@ Result FileWriter::GetFileName(std::string& fileName) const {
 Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
     gsth::Element mix = gsth::MakeElement("audioconvert", "mix");
     gsth::Element mixCaps = gsth::MakeElement("capsfilter", "mixcaps");
-    gsth::Element resample = gsth::MakeElement("audioresample", "resample");
-    gsth::Element quantize = gsth::MakeElement("audioconvert", "quantize");
+    // Resampling and quantizing in one pass of our own: one resample, no
+    // dither, in large buffers.
+    gsth::Element convert = gsth::MakeElement(kConverterElementName, "convert");
     gsth::Element outCaps = gsth::MakeElement("capsfilter", "format");
-    if (!mix || !mixCaps || !resample || !quantize || !outCaps)
-        return Result(E_NOINTERFACE, "The GStreamer elements audioconvert and audioresample are not installed.");
+    if (!mix || !mixCaps || !convert || !outCaps)
+        return Result(E_NOINTERFACE, "The GStreamer element audioconvert is not installed.");
     gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     GstBin* b = GST_BIN(bin.get());
-    if (!AddAndLink(b, {mix.get(), mixCaps.get(), resample.get(), quantize.get(), outCaps.get()}) ||
+    if (!AddAndLink(b, {mix.get(), mixCaps.get(), convert.get(), outCaps.get()}) ||
         !AddGhostPad(b, mix.get(), "sink", "sink") || !AddGhostPad(b, outCaps.get(), "src", "src"))
         return Result(E_FAIL, "The format converter could not be assembled.");
     auto impl = std::make_shared<AcmWrapperImpl>(std::move(bin), std::move(mixCaps), std::move(outCaps));

@@ -1,0 +1,259 @@
+#include "platform/Resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+namespace veltrano {
+
+namespace {
+
+// Where the filter cuts, as a share of the lower of the two Nyquist
+// frequencies, and how many zero crossings of its sinc each side it keeps:
+// flat to 18 kHz at 44.1 kHz, 95 dB down from just past Nyquist.
+constexpr double kCutoff = 0.91;
+constexpr double kZeroCrossings = 27.0;
+constexpr double kKaiserBeta = 9.5;
+// Ratios with more phases than this are served by a finer grid of this many
+// phases, interpolated linearly between its rows.
+constexpr std::int64_t kMaxExactPhases = 4096;
+constexpr int kGridPhases = 1024;
+constexpr std::size_t kLanes = 8;
+// History is trimmed once this many frames lie behind the filter.
+constexpr std::int64_t kCompactFrames = 8192;
+
+double BesselI0(double x) {
+    double sum = 1.0, term = 1.0;
+    for (int k = 1; k < 50; ++k) {
+        term *= (x / (2.0 * k)) * (x / (2.0 * k));
+        sum += term;
+        if (term < sum * 1e-17) break;
+    }
+    return sum;
+}
+
+// Eight floats: one AVX register, or two SSE ones on older machines. The
+// helpers are inlined, so no vector crosses a call and the ABI note is moot.
+#pragma GCC diagnostic ignored "-Wpsabi"
+using V8 = float __attribute__((vector_size(32)));
+
+inline V8 Load8(const float* p) {
+    V8 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// One output frame: the dot product of a coefficient row with the input
+// window, folded into the channels. A row holds each tap once per channel,
+// so both run over the same contiguous, padded length.
+inline void Dot(const float* x, const float* row, std::size_t length, int channels, float* y) {
+    if (kLanes % static_cast<std::size_t>(channels) == 0) {
+        V8 acc = {};
+        for (std::size_t i = 0; i < length; i += kLanes) acc += Load8(x + i) * Load8(row + i);
+        float lanes[kLanes];
+        std::memcpy(lanes, &acc, sizeof lanes);
+        for (int c = 0; c < channels; ++c) y[c] = 0.0f;
+        for (std::size_t l = 0; l < kLanes; ++l) y[l % static_cast<std::size_t>(channels)] += lanes[l];
+        return;
+    }
+    float acc[8] = {};
+    for (std::size_t i = 0; i < length; ++i) acc[i % static_cast<std::size_t>(channels)] += x[i] * row[i];
+    for (int c = 0; c < channels; ++c) y[c] = acc[c];
+}
+
+struct ConvolveJob {
+    const float* history;
+    std::int64_t historyStart;
+    const float* table;
+    std::size_t rowLength;
+    int channels;
+    int half;
+    std::int64_t phases, stepInt, stepFrac;
+    bool interpolate;
+    std::int64_t center, phase;  // in and out
+};
+
+// Puts out 'count' frames into y; built for the machine's widest vectors.
+__attribute__((target_clones("arch=x86-64-v3", "default"))) void Convolve(ConvolveJob& j, std::size_t count,
+                                                                          float* y) {
+    const auto ch = static_cast<std::size_t>(j.channels);
+    float second[8];
+    for (std::size_t n = 0; n < count; ++n, y += ch) {
+        const float* x = j.history + static_cast<std::size_t>(j.center - j.half + 1 - j.historyStart) * ch;
+        if (!j.interpolate) {
+            Dot(x, j.table + static_cast<std::size_t>(j.phase) * j.rowLength, j.rowLength, j.channels, y);
+        } else {
+            const double grid = static_cast<double>(j.phase) * kGridPhases / static_cast<double>(j.phases);
+            const auto row = static_cast<std::size_t>(grid);
+            const auto t = static_cast<float>(grid - static_cast<double>(row));
+            Dot(x, j.table + row * j.rowLength, j.rowLength, j.channels, y);
+            Dot(x, j.table + (row + 1) * j.rowLength, j.rowLength, j.channels, second);
+            for (std::size_t c = 0; c < ch; ++c) y[c] += t * (second[c] - y[c]);
+        }
+        j.phase += j.stepFrac;
+        j.center += j.stepInt;
+        if (j.phase >= j.phases) {
+            j.phase -= j.phases;
+            ++j.center;
+        }
+    }
+}
+
+}  // namespace
+
+SincResampler::SincResampler(int inRate, int outRate, int channels)
+    : inRate_(std::max(1, inRate)), outRate_(std::max(1, outRate)), channels_(std::clamp(channels, 1, 8)) {
+    if (Passthrough()) return;
+    const std::int64_t g = std::gcd(static_cast<std::int64_t>(inRate_), static_cast<std::int64_t>(outRate_));
+    phases_ = outRate_ / g;
+    const std::int64_t step = inRate_ / g;
+    stepInt_ = step / phases_;
+    stepFrac_ = step % phases_;
+    BuildTable();
+    // Silence before the first frame, so the first output sees a full window.
+    historyStart_ = -half_;
+    historyFrames_ = half_;
+    history_.assign(static_cast<std::size_t>(historyFrames_) * static_cast<std::size_t>(channels_) + kLanes, 0.0f);
+}
+
+void SincResampler::BuildTable() {
+    const double band = kCutoff * std::min(1.0, static_cast<double>(outRate_) / inRate_);
+    half_ = static_cast<int>(std::ceil(kZeroCrossings / band));
+    taps_ = 2 * half_;
+    const auto ch = static_cast<std::size_t>(channels_);
+    rowLength_ = (static_cast<std::size_t>(taps_) * ch + kLanes - 1) / kLanes * kLanes;
+    interpolate_ = phases_ > kMaxExactPhases;
+    tableRows_ = interpolate_ ? kGridPhases + 1 : static_cast<int>(phases_);
+    table_.assign(static_cast<std::size_t>(tableRows_) * rowLength_, 0.0f);
+    const double i0beta = BesselI0(kKaiserBeta);
+    std::vector<double> h(static_cast<std::size_t>(taps_));
+    for (int r = 0; r < tableRows_; ++r) {
+        const double frac = interpolate_ ? static_cast<double>(r) / kGridPhases : static_cast<double>(r) / phases_;
+        double sum = 0.0;
+        for (int k = 0; k < taps_; ++k) {
+            const double x = k - half_ + 1 - frac;  // distance from the output instant, in input frames
+            const double u = band * x;
+            const double sinc = std::abs(u) < 1e-12 ? 1.0 : std::sin(M_PI * u) / (M_PI * u);
+            const double w = x / half_;
+            const double window = std::abs(w) >= 1.0 ? 0.0 : BesselI0(kKaiserBeta * std::sqrt(1.0 - w * w)) / i0beta;
+            h[static_cast<std::size_t>(k)] = band * sinc * window;
+            sum += h[static_cast<std::size_t>(k)];
+        }
+        // Unity gain at DC for every phase: a constant stays exactly constant.
+        float* row = table_.data() + static_cast<std::size_t>(r) * rowLength_;
+        for (int k = 0; k < taps_; ++k)
+            for (std::size_t c = 0; c < ch; ++c)
+                row[static_cast<std::size_t>(k) * ch + c] = static_cast<float>(h[static_cast<std::size_t>(k)] / sum);
+    }
+}
+
+void SincResampler::Process(const float* in, std::size_t frames, std::vector<float>& out) {
+    if (finished_ || frames == 0) return;
+    const auto ch = static_cast<std::size_t>(channels_);
+    inputFrames_ += static_cast<std::int64_t>(frames);
+    if (Passthrough()) {
+        out.insert(out.end(), in, in + frames * ch);
+        produced_ += frames;
+        return;
+    }
+    history_.resize(static_cast<std::size_t>(historyFrames_) * ch);
+    history_.insert(history_.end(), in, in + frames * ch);
+    history_.resize(history_.size() + kLanes, 0.0f);
+    historyFrames_ += static_cast<std::int64_t>(frames);
+    Produce(out, historyStart_ + historyFrames_ - 1);
+    Compact();
+}
+
+void SincResampler::Finish(std::vector<float>& out) {
+    if (finished_) return;
+    finished_ = true;
+    if (Passthrough()) return;
+    // Every output instant before the end of the input.
+    const std::int64_t whole = inputFrames_ / inRate_, rest = inputFrames_ % inRate_;
+    const auto total = static_cast<std::uint64_t>(whole * outRate_ + (rest * outRate_ + inRate_ - 1) / inRate_);
+    if (produced_ >= total) return;
+    const auto ch = static_cast<std::size_t>(channels_);
+    history_.resize(static_cast<std::size_t>(historyFrames_ + half_) * ch + kLanes, 0.0f);
+    historyFrames_ += half_;
+    const std::size_t count = static_cast<std::size_t>(total - produced_);
+    const std::size_t at = out.size();
+    out.resize(at + count * ch);
+    ConvolveJob j{history_.data(), historyStart_, table_.data(), rowLength_, channels_, half_, phases_,
+                  stepInt_,        stepFrac_,     interpolate_,  center_,    phase_};
+    Convolve(j, count, out.data() + at);
+    center_ = j.center;
+    phase_ = j.phase;
+    produced_ += count;
+}
+
+void SincResampler::Produce(std::vector<float>& out, std::int64_t lastUsable) {
+    // Frames whose window ends inside the history, counted without stepping.
+    const std::int64_t lastCenter = lastUsable - half_;
+    if (center_ > lastCenter) return;
+    // Output frames n >= 0 from now have centers center_ + floor((phase_ + n*step)/phases_).
+    const std::int64_t step = stepInt_ * phases_ + stepFrac_;
+    const std::int64_t reach = (lastCenter - center_) * phases_ + (phases_ - 1 - phase_);
+    const auto count = static_cast<std::size_t>(reach / step + 1);
+    const auto ch = static_cast<std::size_t>(channels_);
+    const std::size_t at = out.size();
+    out.resize(at + count * ch);
+    ConvolveJob j{history_.data(), historyStart_, table_.data(), rowLength_, channels_, half_, phases_,
+                  stepInt_,        stepFrac_,     interpolate_,  center_,    phase_};
+    Convolve(j, count, out.data() + at);
+    center_ = j.center;
+    phase_ = j.phase;
+    produced_ += count;
+}
+
+void SincResampler::Compact() {
+    const std::int64_t firstNeeded = center_ - half_ + 1;
+    const std::int64_t drop = firstNeeded - historyStart_;
+    if (drop < kCompactFrames || drop * 2 < historyFrames_) return;
+    const auto ch = static_cast<std::size_t>(channels_);
+    history_.erase(history_.begin(), history_.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(drop) * ch));
+    historyStart_ += drop;
+    historyFrames_ -= drop;
+}
+
+// Round to nearest (ties to even) for |v| < 2^22, in plain arithmetic the
+// compiler vectorizes, where a rounding call per sample would not be.
+inline float RoundSmall(float v) {
+    constexpr float kMagic = 12582912.0f;  // 1.5 * 2^23
+    return (v + kMagic) - kMagic;
+}
+
+void QuantizeSamples(const float* in, std::size_t samples, int bits, std::uint8_t* out) {
+    switch (bits) {
+    case 8:
+        for (std::size_t i = 0; i < samples; ++i) {
+            const float v = RoundSmall(std::clamp(in[i] * 128.0f, -128.0f, 127.0f));
+            out[i] = static_cast<std::uint8_t>(static_cast<int>(v) + 128);
+        }
+        break;
+    case 16:
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<std::int16_t>(RoundSmall(std::clamp(in[i] * 32768.0f, -32768.0f, 32767.0f)));
+            std::memcpy(out + 2 * i, &v, 2);  // little-endian machine
+        }
+        break;
+    case 24:
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<std::int32_t>(
+                std::clamp(std::nearbyint(static_cast<double>(in[i]) * 8388608.0), -8388608.0, 8388607.0));
+            out[3 * i] = static_cast<std::uint8_t>(v);
+            out[3 * i + 1] = static_cast<std::uint8_t>(v >> 8);
+            out[3 * i + 2] = static_cast<std::uint8_t>(v >> 16);
+        }
+        break;
+    default:
+        for (std::size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<std::int32_t>(
+                std::clamp(std::nearbyint(static_cast<double>(in[i]) * 2147483648.0), -2147483648.0, 2147483647.0));
+            std::memcpy(out + 4 * i, &v, 4);
+        }
+        break;
+    }
+}
+
+}  // namespace veltrano
