@@ -34,7 +34,38 @@ struct ConverterState {
     int bits = 0;
     std::vector<float> pending;  // resampled, not yet quantized and pushed
     std::uint64_t pushed = 0;    // frames pushed since the stream began
+    // Output buffers come back to this pool once written: their pages stay
+    // mapped instead of being faulted in afresh for every chunk.
+    GstBufferPool* pool = nullptr;
+    std::size_t poolBytes = 0;
+
+    ~ConverterState() { ReleasePool(); }
+    void ReleasePool() {
+        if (!pool) return;
+        gst_buffer_pool_set_active(pool, FALSE);
+        gst_object_unref(pool);
+        pool = nullptr;
+    }
 };
+
+// A buffer of 'bytes', from the pool when the chunk fits it.
+GstBuffer* OutputBuffer(ConverterState& s, std::size_t bytes) {
+    const std::size_t chunkBytes = kChunkFrames * static_cast<std::size_t>(s.channels) * static_cast<std::size_t>(s.bits / 8);
+    if (!s.pool || s.poolBytes != chunkBytes) {
+        s.ReleasePool();
+        s.pool = gst_buffer_pool_new();
+        GstStructure* config = gst_buffer_pool_get_config(s.pool);
+        gst_buffer_pool_config_set_params(config, nullptr, static_cast<guint>(chunkBytes), 2, 0);
+        if (!gst_buffer_pool_set_config(s.pool, config) || !gst_buffer_pool_set_active(s.pool, TRUE)) s.ReleasePool();
+        s.poolBytes = s.pool ? chunkBytes : 0;
+    }
+    GstBuffer* buf = nullptr;
+    if (s.pool && bytes <= chunkBytes && gst_buffer_pool_acquire_buffer(s.pool, &buf, nullptr) == GST_FLOW_OK) {
+        gst_buffer_resize(buf, 0, static_cast<gssize>(bytes));
+        return buf;
+    }
+    return gst_buffer_new_allocate(nullptr, bytes, nullptr);
+}
 
 struct VeltranoConverter {
     GstElement parent;
@@ -63,7 +94,7 @@ GstFlowReturn PushPending(VeltranoConverter* self, bool all) {
     const std::size_t take = all ? frames : frames / kChunkFrames * kChunkFrames;
     if (take == 0) return GST_FLOW_OK;
     const std::size_t bytes = take * ch * static_cast<std::size_t>(s.bits / 8);
-    GstBuffer* buf = gst_buffer_new_allocate(nullptr, bytes, nullptr);
+    GstBuffer* buf = OutputBuffer(s, bytes);
     GstMapInfo map;
     gst_buffer_map(buf, &map, GST_MAP_WRITE);
     QuantizeSamples(s.pending.data(), take * ch, s.bits, map.data);

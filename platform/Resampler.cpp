@@ -38,7 +38,7 @@ double BesselI0(double x) {
 #pragma GCC diagnostic ignored "-Wpsabi"
 using V8 = float __attribute__((vector_size(32)));
 
-inline V8 Load8(const float* p) {
+__attribute__((always_inline)) inline V8 Load8(const float* p) {
     V8 v;
     std::memcpy(&v, p, sizeof v);
     return v;
@@ -46,16 +46,36 @@ inline V8 Load8(const float* p) {
 
 // One output frame: the dot product of a coefficient row with the input
 // window, folded into the channels. A row holds each tap once per channel,
-// so both run over the same contiguous, padded length.
-inline void Dot(const float* x, const float* row, std::size_t length, int channels, float* y) {
-    if (kLanes % static_cast<std::size_t>(channels) == 0) {
-        V8 acc = {};
-        for (std::size_t i = 0; i < length; i += kLanes) acc += Load8(x + i) * Load8(row + i);
-        float lanes[kLanes];
-        std::memcpy(lanes, &acc, sizeof lanes);
-        for (int c = 0; c < channels; ++c) y[c] = 0.0f;
-        for (std::size_t l = 0; l < kLanes; ++l) y[l % static_cast<std::size_t>(channels)] += lanes[l];
-        return;
+// so both run over the same contiguous length, padded to whole vectors. Four
+// accumulators keep the multiply-adds from waiting on each other.
+template <int C>
+__attribute__((always_inline)) inline void DotVector(const float* x, const float* row, std::size_t length, float* y) {
+    V8 a0 = {}, a1 = {}, a2 = {}, a3 = {};
+    std::size_t i = 0;
+    for (; i + 4 * kLanes <= length; i += 4 * kLanes) {
+        a0 += Load8(x + i) * Load8(row + i);
+        a1 += Load8(x + i + kLanes) * Load8(row + i + kLanes);
+        a2 += Load8(x + i + 2 * kLanes) * Load8(row + i + 2 * kLanes);
+        a3 += Load8(x + i + 3 * kLanes) * Load8(row + i + 3 * kLanes);
+    }
+    for (; i < length; i += kLanes) a0 += Load8(x + i) * Load8(row + i);
+    const V8 acc = (a0 + a1) + (a2 + a3);
+    float lanes[kLanes];
+    std::memcpy(lanes, &acc, sizeof lanes);
+    for (int c = 0; c < C; ++c) {
+        float sum = 0.0f;
+        for (std::size_t l = static_cast<std::size_t>(c); l < kLanes; l += C) sum += lanes[l];
+        y[c] = sum;
+    }
+}
+
+__attribute__((always_inline)) inline void Dot(const float* x, const float* row, std::size_t length, int channels, float* y) {
+    switch (channels) {
+    case 1: return DotVector<1>(x, row, length, y);
+    case 2: return DotVector<2>(x, row, length, y);
+    case 4: return DotVector<4>(x, row, length, y);
+    case 8: return DotVector<8>(x, row, length, y);
+    default: break;
     }
     float acc[8] = {};
     for (std::size_t i = 0; i < length; ++i) acc[i % static_cast<std::size_t>(channels)] += x[i] * row[i];

@@ -222,8 +222,9 @@ Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
         return Result(E_NOINTERFACE, "The GStreamer element audioconvert is not installed.");
     gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     GstBin* b = GST_BIN(bin.get());
-    if (!AddAndLink(b, {mix.get(), mixCaps.get(), convert.get(), outCaps.get()}) ||
-        !AddGhostPad(b, mix.get(), "sink", "sink") || !AddGhostPad(b, outCaps.get(), "src", "src"))
+    gsth::Element written = gsth::MakeElement("queue", "written");
+    if (!AddAndLink(b, {mix.get(), mixCaps.get(), convert.get(), outCaps.get(), written.get()}) ||
+        !AddGhostPad(b, mix.get(), "sink", "sink") || !AddGhostPad(b, written.get(), "src", "src"))
         return Result(E_FAIL, "The format converter could not be assembled.");
     auto impl = std::make_shared<AcmWrapperImpl>(std::move(bin), std::move(mixCaps), std::move(outCaps));
     acm = std::make_shared<AcmWrapper>(WrapFilter(impl));
