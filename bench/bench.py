@@ -82,7 +82,7 @@ def ours_cmd(build, src, out, rate, channels, bits):
 
 
 def ffmpeg_cmd(src, out, rate, channels, bits):
-    codec = "pcm_s16le" if bits == 16 else "pcm_u8"
+    codec = {8: "pcm_u8", 16: "pcm_s16le", 32: "pcm_s32le"}[bits]
     return ["ffmpeg", "-hide_banner", "-loglevel", "error", "-y", "-i", src, "-ar", str(rate), "-ac", str(channels),
             "-c:a", codec, out]
 
@@ -139,14 +139,14 @@ def quality(build, scratch):
     ffmpeg("-f", "lavfi", "-i", "aevalsrc=exprs='0.70795*sin(2*PI*20000*t)|0.70795*sin(2*PI*20000*t)':s=48000:d=10",
            "-c:a", "pcm_f32le", high)
     rows = []
-    for name, cmd in (("ours", lambda s, o, r: ours_cmd(build, s, o, r, 2, 16)),
-                      ("ffmpeg", lambda s, o, r: ffmpeg_cmd(s, o, r, 2, 16))):
+    for name, cmd in (("ours", lambda s, o, r, b: ours_cmd(build, s, o, r, 2, b)),
+                      ("ffmpeg", lambda s, o, r, b: ffmpeg_cmd(s, o, r, 2, b))):
         out = os.path.join(scratch, "q.wav")
         vals = []
         for rate in (44100, 22050):
-            run(cmd(tone, out, rate))
+            run(cmd(tone, out, rate, 16))
             vals.append(float(run([q, "snr", out, "1000"]).stdout))
-        run(cmd(high, out, 22050))
+        run(cmd(high, out, 22050, 16))
         vals.append(float(run([q, "level", out, "-3"]).stdout))
         rows.append((name, *vals))
     return rows
@@ -194,10 +194,13 @@ def main():
                                                "%.0f" % o[1] if o else "-"))
     lines.append("")
     lines.append("| converter | SNR 1 kHz -3 dBFS, 48k to 44.1k (dB) | SNR, 48k to 22.05k (dB) | "
-                 "20 kHz tone to 22.05k, alias level (dB) |")
+                 "20 kHz -3 dBFS to 22.05k, what folds back (dB) |")
     lines.append("|---|---|---|---|")
     for name, a, b, c in qual:
         lines.append("| %s | %.1f | %.1f | %.1f |" % (name, a, b, c))
+    lines.append("")
+    lines.append("All fidelity figures are of 16-bit output; a fold-back level below -200 dB means the output is "
+                 "digital silence, nothing above the 16-bit step.")
     if long_row:
         lines.append("")
         lines.append("3-hour FLAC to 44100/2/16: %.1f s, peak %.0f MB resident." % (long_row[1], long_row[2] / 1024))

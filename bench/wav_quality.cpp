@@ -61,7 +61,7 @@ bool ReadWav(const char* path, Wav& wav, std::string& error) {
         }
         at += 8 + size + (size & 1);
     }
-    if (!dataAt || !wav.channels || (wav.bits != 8 && wav.bits != 16)) {
+    if (!dataAt || !wav.channels || (wav.bits != 8 && wav.bits != 16 && wav.bits != 32)) {
         error = "no PCM data";
         return false;
     }
@@ -71,7 +71,11 @@ bool ReadWav(const char* path, Wav& wav, std::string& error) {
     wav.mono.resize(wav.frames);
     for (std::size_t f = 0; f < wav.frames; ++f) {
         const char* p = data.data() + dataAt + f * block;
-        if (wav.bits == 16) {
+        if (wav.bits == 32) {
+            std::int32_t s;
+            std::memcpy(&s, p, 4);
+            wav.mono[f] = s / 2147483648.0;
+        } else if (wav.bits == 16) {
             std::int16_t s;
             std::memcpy(&s, p, 2);
             wav.mono[f] = s / 32768.0;
