@@ -3,6 +3,7 @@
 #include "platform/ConverterElement.h"
 #include "platform/GstHandles.h"
 #include "platform/Logging.h"
+#include "platform/SpanJoiner.h"
 
 #include <atomic>
 
@@ -31,7 +32,8 @@ Result InitializeMedia() {
         return Result(E_FAIL, text);
     }
     RankPreferredDecoders();
-    if (!RegisterConverterElement()) return Result(E_FAIL, "The format converter could not be registered.");
+    if (!RegisterConverterElement() || !RegisterSpanJoinerElement())
+        return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return S_OK;
 }

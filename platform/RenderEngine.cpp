@@ -4,13 +4,19 @@
 #include "platform/Logging.h"
 #include "platform/Mp3Stream.h"
 #include "platform/SampleWindow.h"
+#include "platform/SpanJoiner.h"
 
 #include <gst/audio/audio.h>
+#include <gst/base/gsttypefindhelper.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <optional>
+#include <thread>
 
 namespace veltrano {
 
@@ -27,6 +33,13 @@ constexpr std::int64_t kResamplerTailFrames = 64;
 // A source that ends this little before the selection (a codec's last frame
 // that its demuxer does not deliver) is made up with silence.
 constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
+// A long selection in a container that seeks to the exact sample is decoded
+// in spans of this length by two branches side by side, on two cores; the
+// joiner puts the spans back in order. Later spans need less run-in: these
+// codecs settle within a frame or two.
+constexpr int kSpanSeconds = 15;
+constexpr GstClockTime kSpanPreroll = GST_SECOND / 2;
+constexpr int kMaxBranches = 2;
 
 // One group's front end: file, parser, decoder of the first sound stream,
 // float conversion and the queue whose output is the group's pin. The state
@@ -35,6 +48,7 @@ constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
 struct GroupFrontEnd {
     GstElement* bin = nullptr;
     GstElement* convert = nullptr;
+    GstElement* queue = nullptr;
     GstPad* floatSrc = nullptr;   // where the selection is cut
     GstPad* queueSink = nullptr;  // where an early end goes in
 
@@ -69,6 +83,20 @@ struct GroupFrontEnd {
     std::int64_t expected = 0;
     bool finished = false;
     bool eosPassed = false;
+
+    // Spans: this branch decodes spans branch, branch + branches, ...; 'need'
+    // and 'passed' count the current one, which starts 'base' frames into
+    // the selection. One branch has one span, the whole selection.
+    int branch = 0;
+    int branches = 1;
+    std::int64_t totalNeed = 0;
+    std::int64_t spanFrames = 0;
+    std::int64_t span = 0;
+    std::int64_t base = 0;
+    // The seek to the next span waits for the next buffer: the span's last
+    // one must be in the queue before the seek's flush passes.
+    bool spanSeekDue = false;
+    bool LastSpan() const { return base + static_cast<std::int64_t>(branches) * spanFrames >= totalNeed; }
 };
 
 using FrontEndRef = std::shared_ptr<GroupFrontEnd>;
@@ -218,20 +246,36 @@ std::int64_t WindowStart(const GroupFrontEnd& fe) {
 // a sample boundary, so that a decoder clipping to it keeps whole samples.
 void SeekToSelection(GstElement*, gpointer data) {
     GroupFrontEnd& fe = Of(data);
-    const std::int64_t first = WindowStart(fe);
-    const std::int64_t preroll = static_cast<std::int64_t>(gst_util_uint64_scale_int(kPreroll, fe.rate, GST_SECOND));
-    const auto from = static_cast<guint64>(std::max<std::int64_t>(0, first - preroll));
+    const std::int64_t first = WindowStart(fe) + fe.base;
+    const GstClockTime runIn = fe.span < fe.branches ? kPreroll : kSpanPreroll;
+    const std::int64_t preroll = static_cast<std::int64_t>(gst_util_uint64_scale_int(runIn, fe.rate, GST_SECOND));
+    // The start is put on a frame whose instant is a whole nanosecond, so a
+    // decoder clipping its first buffer to it cuts a whole number of frames
+    // and the timestamps after it stay exact.
+    const std::int64_t exact = fe.rate / static_cast<std::int64_t>(std::gcd<std::int64_t>(fe.rate, GST_SECOND));
+    const auto from = static_cast<guint64>(std::max<std::int64_t>(0, first - preroll) / exact * exact);
     const auto to = static_cast<guint64>(first + fe.need);
     const GstClockTime start = gst_util_uint64_scale_int_ceil(from, GST_SECOND, fe.rate);
     const GstClockTime stop = gst_util_uint64_scale_int_ceil(to, GST_SECOND, fe.rate) + kPostroll;
+    // Only a branch's last span may stop the stream: earlier ones go on to
+    // the next seek, which an end of stream would pre-empt.
+    const bool last = fe.LastSpan();
     GstEvent* seek = gst_event_new_seek(1.0, GST_FORMAT_TIME, GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
-                                        GST_SEEK_TYPE_SET, static_cast<gint64>(start), GST_SEEK_TYPE_SET,
-                                        static_cast<gint64>(stop));
+                                        GST_SEEK_TYPE_SET, static_cast<gint64>(start),
+                                        last ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
+                                        last ? static_cast<gint64>(stop) : -1);
     // Without a seek (a stream that cannot seek) the cut still finds the
     // selection by position; it only takes longer.
-    if (!gst_pad_send_event(fe.floatSrc, seek)) qCInfo(lcPlatform) << "front end: the source did not seek";
+    if (!gst_pad_send_event(fe.floatSrc, seek)) {
+        qCInfo(lcPlatform) << "front end: the source did not seek";
+        // A branch that cannot reach its next span ends where it is.
+        if (fe.span >= fe.branches) gst_pad_send_event(fe.queueSink, gst_event_new_eos());
+    }
     fe.seekDone.store(true);
-    gst_pad_remove_probe(fe.floatSrc, fe.blockId);
+    if (fe.blockId) {
+        gst_pad_remove_probe(fe.floatSrc, fe.blockId);
+        fe.blockId = 0;
+    }
 }
 
 // Holds the first buffer until the seek has been made.
@@ -270,27 +314,46 @@ GstBuffer* SilenceAndSlice(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision
 }
 
 void StampOutput(GroupFrontEnd& fe, GstBuffer* out, std::int64_t frames) {
-    const auto from = static_cast<guint64>(fe.passed);
-    const auto to = static_cast<guint64>(fe.passed + frames);
+    const auto from = static_cast<guint64>(fe.base + fe.passed);
+    const auto to = static_cast<guint64>(fe.base + fe.passed + frames);
     GST_BUFFER_PTS(out) = gst_util_uint64_scale_int(from, GST_SECOND, fe.rate);
     GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(out) = gst_util_uint64_scale_int(to, GST_SECOND, fe.rate) - GST_BUFFER_PTS(out);
     GST_BUFFER_OFFSET(out) = from;
     GST_BUFFER_OFFSET_END(out) = to;
-    if (fe.passed == 0) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
+    if (fe.base + fe.passed == 0) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
     else GST_BUFFER_FLAG_UNSET(out, GST_BUFFER_FLAG_DISCONT);
     fe.passed += frames;
 }
 
+void SetSpan(GroupFrontEnd& fe, std::int64_t span) {
+    fe.span = span;
+    fe.base = span * fe.spanFrames;
+    fe.need = std::max<std::int64_t>(0, std::min(fe.spanFrames, fe.totalNeed - fe.base));
+    fe.passed = 0;
+    fe.haveExpected = false;
+}
+
+// The plan is made on the first format; a decoder repeating it after a seek
+// changes nothing.
 void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
     GstCaps* caps = nullptr;
     gst_event_parse_caps(e, &caps);
     GstAudioInfo ai;
     if (!gst_audio_info_from_caps(&ai, caps)) return;
+    if (fe.rate == GST_AUDIO_INFO_RATE(&ai) && fe.bpf == GST_AUDIO_INFO_BPF(&ai)) return;
     fe.rate = GST_AUDIO_INFO_RATE(&ai);
     fe.bpf = GST_AUDIO_INFO_BPF(&ai);
-    fe.need = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND)) +
-              kResamplerTailFrames;
+    fe.totalNeed = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND)) +
+                   kResamplerTailFrames;
+    fe.spanFrames = fe.branches > 1 ? static_cast<std::int64_t>(fe.rate) * kSpanSeconds : fe.totalNeed;
+    SetSpan(fe, fe.branch);
+    if (fe.need == 0) fe.finished = true;  // a second branch with nothing to do
+    if (fe.branches > 1 && fe.queue)
+        // Room for a whole span, so a branch decodes on while the other's span goes out.
+        g_object_set(fe.queue, "max-size-bytes", static_cast<guint>(std::min<std::int64_t>(
+                                                     G_MAXUINT, fe.bpf * (fe.spanFrames + fe.rate))),
+                     "max-size-buffers", 0u, "max-size-time", guint64{0}, nullptr);
 }
 
 // Pushes silence for what the source did not deliver at its end, when that
@@ -308,7 +371,9 @@ void PadShortEnd(GroupFrontEnd& fe) {
     gst_pad_chain(fe.queueSink, silence);
 }
 
-GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info) {
+void StartSpanSeek(GroupFrontEnd& fe, gpointer data);
+
+GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer data) {
     GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
     switch (GST_EVENT_TYPE(e)) {
     case GST_EVENT_CAPS:
@@ -324,15 +389,21 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info) {
         GST_PAD_PROBE_INFO_DATA(info) = TimelineSegment(fe);
         return GST_PAD_PROBE_OK;
     }
-    case GST_EVENT_FLUSH_START:
     case GST_EVENT_FLUSH_STOP:
-        // Only the initial seek flushes, before anything went downstream.
+        // What follows the flush comes from the seek's position: none of it
+        // may be taken for the stretch before it.
+        if (fe.seekStarted.load()) fe.seekDone.store(true);
+        return GST_PAD_PROBE_DROP;
+    case GST_EVENT_FLUSH_START:
+        // Only our own seeks flush; downstream keeps what it has.
         return GST_PAD_PROBE_DROP;
     case GST_EVENT_TAG:
     case GST_EVENT_GAP:
         return GST_PAD_PROBE_DROP;
     case GST_EVENT_EOS:
-        if (fe.eosPassed) return GST_PAD_PROBE_DROP;
+        // The end of the stretch before a span's seek is not the branch's end.
+        if (fe.spanSeekDue) StartSpanSeek(fe, data);
+        if (fe.eosPassed || (!fe.seekDone.load() && fe.seekStarted.load())) return GST_PAD_PROBE_DROP;
         PadShortEnd(fe);
         fe.eosPassed = true;
         return GST_PAD_PROBE_OK;
@@ -341,8 +412,28 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info) {
     }
 }
 
-GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info) {
+// The current span is complete with 'last': the joiner learns it from the
+// buffer's mark, and the branch seeks to its next span if it has one.
+void EndSpan(GroupFrontEnd& fe, GstBuffer* last) {
+    if (fe.branches == 1 || fe.LastSpan()) {
+        if (fe.branches > 1) GST_BUFFER_FLAG_SET(last, GST_BUFFER_FLAG_MARKER);
+        fe.finished = true;
+        return;
+    }
+    GST_BUFFER_FLAG_SET(last, GST_BUFFER_FLAG_MARKER);
+    SetSpan(fe, fe.span + fe.branches);
+    fe.seekDone.store(false);
+    fe.spanSeekDue = true;
+}
+
+void StartSpanSeek(GroupFrontEnd& fe, gpointer data) {
+    fe.spanSeekDue = false;
+    gst_element_call_async(fe.bin, &SeekToSelection, NewRef(*static_cast<FrontEndRef*>(data)), &DeleteRef);
+}
+
+GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer data) {
     GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (fe.spanSeekDue) StartSpanSeek(fe, data);
     if (!fe.seekDone.load() || fe.rate <= 0 || fe.bpf <= 0) return GST_PAD_PROBE_DROP;
     if (fe.finished) {
         // Telling upstream it is done ends the demuxer, which sends the end of stream.
@@ -365,23 +456,33 @@ GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info) {
             stream = -stream;
         pos = BufferPosition(stream, fe.rate, fe.haveExpected, fe.expected, fe.rate / 1000);
     }
+    // Run-in before the window is placed by its own timestamps only: the
+    // first buffer after a seek is clipped by the decoder to the seek
+    // position, off the sample grid, and counting on from it could shift
+    // the window by a frame.
+    const std::int64_t tolerance = fe.rate / 1000;
+    if (!fe.haveExpected && GST_BUFFER_PTS_IS_VALID(buf) && pos + frames + tolerance < fe.windowStart + fe.base)
+        return GST_PAD_PROBE_DROP;
     fe.expected = pos + frames;
     fe.haveExpected = true;
 
-    const TrimDecision d = DecideTrim(fe.windowStart, fe.need, fe.passed, pos, frames);
-    fe.finished = d.reachedEnd;
-    if (d.silenceBefore == 0 && d.keepCount == 0) return GST_PAD_PROBE_DROP;
+    const TrimDecision d = DecideTrim(fe.windowStart + fe.base, fe.need, fe.passed, pos, frames);
+    if (d.silenceBefore == 0 && d.keepCount == 0) {
+        fe.finished = d.reachedEnd;
+        return GST_PAD_PROBE_DROP;
+    }
     GstBuffer* out = SilenceAndSlice(fe, buf, d, frames);
     StampOutput(fe, out, d.silenceBefore + d.keepCount);
     GST_PAD_PROBE_INFO_DATA(info) = out;
+    if (d.reachedEnd) EndSpan(fe, out);
     return GST_PAD_PROBE_OK;
 }
 
 GstPadProbeReturn CutSelection(GstPad*, GstPadProbeInfo* info, gpointer data) {
     GroupFrontEnd& fe = Of(data);
-    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return OnBuffer(fe, info);
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_BUFFER) return OnBuffer(fe, info, data);
     if (GST_PAD_PROBE_INFO_TYPE(info) & (GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM | GST_PAD_PROBE_TYPE_EVENT_FLUSH))
-        return OnEvent(fe, info);
+        return OnEvent(fe, info, data);
     return GST_PAD_PROBE_OK;
 }
 
@@ -407,18 +508,42 @@ Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out)
     return Result(E_INVALIDARG, "The audio group holds no source.");
 }
 
-Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut) {
-    auto fe = std::make_shared<GroupFrontEnd>();
-    fe->selectionStart = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStart));
-    fe->length = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStop - spec.mediaStart));
-    fe->mp3 = AnalyzeMp3File(spec.path);
+// Containers whose seeks land on the exact sample (their indexes count
+// samples), so that spans decoded apart join without a seam. MP3 is left out:
+// its seeks are estimates, and its decoder keeps up on its own.
+bool SeeksToTheSample(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    guint8 head[4096];
+    const std::size_t got = std::fread(head, 1, sizeof head, f);
+    std::fclose(f);
+    gsth::Caps caps = gsth::Caps::Adopt(gst_type_find_helper_for_data(nullptr, head, got, nullptr));
+    if (!caps || gst_caps_is_empty(caps.get())) return false;
+    const char* name = gst_structure_get_name(gst_caps_get_structure(caps.get(), 0));
+    for (const char* exact : {"application/ogg", "audio/ogg", "video/ogg", "audio/x-flac", "video/quicktime", "audio/x-m4a"})
+        if (std::strcmp(name, exact) == 0) return true;
+    return false;
+}
 
-    gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
-    GstElement* src = gst_element_factory_make("filesrc", "source");
-    GstElement* parse = gst_element_factory_make("parsebin", "parser");
-    GstElement* convert = gst_element_factory_make("audioconvert", "decoded");
-    GstElement* floats = gst_element_factory_make("capsfilter", "float");
-    GstElement* queue = gst_element_factory_make("queue", "group queue");
+// VELTRANO_SPAN_SECONDS=0 keeps every selection in one branch (the tests
+// compare both ways).
+int BranchesFor(const SourceSpec& spec, bool mp3) {
+    if (const char* env = std::getenv("VELTRANO_SPAN_SECONDS"); env && std::strcmp(env, "0") == 0) return 1;
+    if (mp3 || std::thread::hardware_concurrency() < 2) return 1;
+    const MediaTime length = spec.mediaStop - spec.mediaStart;
+    if (length <= 2 * kSpanSeconds * kUnitsPerSecond) return 1;
+    return SeeksToTheSample(spec.path) ? kMaxBranches : 1;
+}
+
+// One branch: file, parser, decoder of the first sound stream, float
+// conversion and the queue that decouples it; returns the queue.
+Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
+    const std::string n = std::to_string(fe->branch);
+    GstElement* src = gst_element_factory_make("filesrc", ("source " + n).c_str());
+    GstElement* parse = gst_element_factory_make("parsebin", ("parser " + n).c_str());
+    GstElement* convert = gst_element_factory_make("audioconvert", ("decoded " + n).c_str());
+    GstElement* floats = gst_element_factory_make("capsfilter", ("float " + n).c_str());
+    GstElement* queue = gst_element_factory_make("queue", ("group queue " + n).c_str());
     if (!src || !parse || !convert || !floats || !queue) {
         for (GstElement* e : {src, parse, convert, floats, queue})
             if (e) gst_object_unref(gst_object_ref_sink(e));
@@ -427,14 +552,13 @@ Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut)
     g_object_set(src, "location", spec.path.c_str(), nullptr);
     gsth::Caps f32 = gsth::Caps::Adopt(gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved"));
     g_object_set(floats, "caps", f32.get(), nullptr);
-    gst_bin_add_many(GST_BIN(bin.get()), src, parse, convert, floats, queue, nullptr);
+    gst_bin_add_many(bin, src, parse, convert, floats, queue, nullptr);
     if (!gst_element_link(src, parse) || !gst_element_link_many(convert, floats, queue, nullptr))
         return Result(E_FAIL, "The front end could not be assembled.");
-    gsth::Pad queueSrc = gsth::Pad::Adopt(gst_element_get_static_pad(queue, "src"));
-    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", queueSrc.get()));
 
-    fe->bin = bin.get();
+    fe->bin = GST_ELEMENT(bin);
     fe->convert = convert;
+    fe->queue = queue;
     gsth::Pad floatSrc = gsth::Pad::Adopt(gst_element_get_static_pad(floats, "src"));
     gsth::Pad queueSink = gsth::Pad::Adopt(gst_element_get_static_pad(queue, "sink"));
     fe->floatSrc = floatSrc.get();    // the pads live as long as their elements
@@ -450,8 +574,36 @@ Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut)
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                       GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                       &CutSelection, NewRef(fe), &DeleteRef);
+    return S_OK;
+}
+
+Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
+    const std::optional<Mp3StreamInfo> mp3 = AnalyzeMp3File(spec.path);
+    const int branches = BranchesFor(spec, mp3.has_value());
+    gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+    GstElement* joiner = nullptr;
+    if (branches > 1) {
+        joiner = gst_element_factory_make(kSpanJoinerElementName, "joiner");
+        if (!joiner) return Result(E_FAIL, "The span joiner is not registered.");
+        gst_bin_add(GST_BIN(bin.get()), joiner);
+    }
+    std::vector<FrontEndRef> all;
+    for (int b = 0; b < branches; ++b) {
+        auto fe = std::make_shared<GroupFrontEnd>();
+        fe->selectionStart = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStart));
+        fe->length = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStop - spec.mediaStart));
+        fe->mp3 = mp3;
+        fe->branch = b;
+        fe->branches = branches;
+        if (Result r = BuildBranch(GST_BIN(bin.get()), spec, fe); r.failed()) return r;
+        if (joiner && !gst_element_link(fe->queue, joiner)) return Result(E_FAIL, "The front end could not be assembled.");
+        all.push_back(std::move(fe));
+    }
+    GstElement* last = joiner ? joiner : all.front()->queue;
+    gsth::Pad out = gsth::Pad::Adopt(gst_element_get_static_pad(last, "src"));
+    gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", out.get()));
     filterOut = WrapElement(std::move(bin));
-    feOut = std::move(fe);
+    branchesOut = std::move(all);
     return S_OK;
 }
 
@@ -460,7 +612,7 @@ Result BuildGroup(const SourceSpec& spec, FrontEndRef& feOut, Filter& filterOut)
 struct RenderEngine::Impl {
     std::shared_ptr<Timeline> timeline;
     std::shared_ptr<FilterGraph> graph;
-    std::vector<FrontEndRef> groups;
+    std::vector<FrontEndRef> groups;  // every branch of every group
     std::vector<Filter> groupFilters;
 };
 
@@ -500,11 +652,11 @@ Result RenderEngine::ConnectFrontEnd() {
         // clock; this graph runs without one, so every sample is delivered.
         SourceSpec spec;
         if (Result r = FirstSourceOf(group, spec); r.failed()) return r;
-        FrontEndRef fe;
+        std::vector<FrontEndRef> branches;
         Filter filter;
-        if (Result r = BuildGroup(spec, fe, filter); r.failed()) return r;
+        if (Result r = BuildGroup(spec, branches, filter); r.failed()) return r;
         if (Result r = graph->AddFilter(filter, "Audio Group " + std::to_string(g)); r.failed()) return r;
-        groups.push_back(std::move(fe));
+        for (FrontEndRef& fe : branches) groups.push_back(std::move(fe));
         filters.push_back(std::move(filter));
     }
     impl_->graph = std::move(graph);
