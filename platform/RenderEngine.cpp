@@ -40,11 +40,14 @@ constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
 constexpr int kSpanSeconds = 15;
 constexpr GstClockTime kSpanPreroll = GST_SECOND / 2;
 constexpr int kMaxBranches = 2;
+// Decoders put out a few milliseconds at a time; the front end hands on
+// batches of this many frames, so the threads behind it wake seldom.
+constexpr std::int64_t kBatchFrames = 8192;
 
-// One group's front end: file, parser, decoder of the first sound stream,
-// float conversion and the queue whose output is the group's pin. The state
-// is shared by the streaming threads' callbacks; the elements belong to the
-// graph.
+// One branch of a group's front end: file, parser, decoder of the first
+// sound stream, float conversion and a queue. One branch alone is the
+// group's pin; two are joined in span order. The state is shared by the
+// streaming threads' callbacks; the elements belong to the graph.
 struct GroupFrontEnd {
     GstElement* bin = nullptr;
     GstElement* convert = nullptr;
@@ -96,6 +99,21 @@ struct GroupFrontEnd {
     // The seek to the next span waits for the next buffer: the span's last
     // one must be in the queue before the seek's flush passes.
     bool spanSeekDue = false;
+    // The batch being filled, mapped for writing, and the timeline frame of
+    // its first frame.
+    GstBuffer* batch = nullptr;
+    GstMapInfo batchMap{};
+    std::int64_t batchFrames = 0;
+    std::int64_t batchFirst = 0;
+
+    GroupFrontEnd() = default;
+    GroupFrontEnd(const GroupFrontEnd&) = delete;
+    GroupFrontEnd& operator=(const GroupFrontEnd&) = delete;
+    ~GroupFrontEnd() {
+        if (!batch) return;
+        gst_buffer_unmap(batch, &batchMap);
+        gst_buffer_unref(batch);
+    }
     bool LastSpan() const { return base + static_cast<std::int64_t>(branches) * spanFrames >= totalNeed; }
 };
 
@@ -297,33 +315,68 @@ GstEvent* TimelineSegment(const GroupFrontEnd& fe) {
     return gst_event_new_segment(&seg);
 }
 
-GstBuffer* SilenceAndSlice(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision& d, std::int64_t frames) {
-    const auto bpf = static_cast<gsize>(fe.bpf);
-    if (d.silenceBefore == 0 && d.keepOffset == 0 && d.keepCount == frames)
-        return gst_buffer_make_writable(buf);
-    const gsize silence = static_cast<gsize>(d.silenceBefore) * bpf;
-    const gsize keep = static_cast<gsize>(d.keepCount) * bpf;
-    GstBuffer* out = gst_buffer_new_allocate(nullptr, silence + keep, nullptr);
-    GstMapInfo map;
-    gst_buffer_map(out, &map, GST_MAP_WRITE);
-    std::memset(map.data, 0, silence);  // float zero is all-zero bytes
-    if (keep) gst_buffer_extract(buf, static_cast<gsize>(d.keepOffset) * bpf, map.data + silence, keep);
-    gst_buffer_unmap(out, &map);
-    gst_buffer_unref(buf);
-    return out;
-}
-
-void StampOutput(GroupFrontEnd& fe, GstBuffer* out, std::int64_t frames) {
-    const auto from = static_cast<guint64>(fe.base + fe.passed);
-    const auto to = static_cast<guint64>(fe.base + fe.passed + frames);
+void StampFrames(const GroupFrontEnd& fe, GstBuffer* out, std::int64_t first, std::int64_t frames) {
+    const auto from = static_cast<guint64>(first);
+    const auto to = static_cast<guint64>(first + frames);
     GST_BUFFER_PTS(out) = gst_util_uint64_scale_int(from, GST_SECOND, fe.rate);
     GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;
     GST_BUFFER_DURATION(out) = gst_util_uint64_scale_int(to, GST_SECOND, fe.rate) - GST_BUFFER_PTS(out);
     GST_BUFFER_OFFSET(out) = from;
     GST_BUFFER_OFFSET_END(out) = to;
-    if (fe.base + fe.passed == 0) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
+    if (first == 0) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_DISCONT);
     else GST_BUFFER_FLAG_UNSET(out, GST_BUFFER_FLAG_DISCONT);
-    fe.passed += frames;
+}
+
+// Hands the batch to the queue, marked as its span's last when asked.
+GstFlowReturn SendBatch(GroupFrontEnd& fe, bool lastOfSpan) {
+    if (!fe.batch) return GST_FLOW_OK;
+    GstBuffer* out = fe.batch;
+    fe.batch = nullptr;
+    gst_buffer_unmap(out, &fe.batchMap);
+    gst_buffer_resize(out, 0, static_cast<gssize>(fe.batchFrames * fe.bpf));
+    StampFrames(fe, out, fe.batchFirst, fe.batchFrames);
+    if (lastOfSpan) GST_BUFFER_FLAG_SET(out, GST_BUFFER_FLAG_MARKER);
+    return gst_pad_chain(fe.queueSink, out);
+}
+
+// Appends 'frames' frames (silence when src is null) to the window's output.
+// A full batch goes out only when more follows, so the span's last frames
+// always sit in a batch that can still be marked.
+GstFlowReturn AppendFrames(GroupFrontEnd& fe, const guint8* src, std::int64_t frames) {
+    const auto bpf = static_cast<gsize>(fe.bpf);
+    while (frames > 0) {
+        if (fe.batch && fe.batchFrames == kBatchFrames)
+            if (GstFlowReturn ret = SendBatch(fe, false); ret != GST_FLOW_OK) return ret;
+        if (!fe.batch) {
+            fe.batch = gst_buffer_new_allocate(nullptr, static_cast<gsize>(kBatchFrames) * bpf, nullptr);
+            gst_buffer_map(fe.batch, &fe.batchMap, GST_MAP_WRITE);
+            fe.batchFrames = 0;
+            fe.batchFirst = fe.base + fe.passed;
+        }
+        const std::int64_t n = std::min(frames, kBatchFrames - fe.batchFrames);
+        guint8* dst = fe.batchMap.data + static_cast<gsize>(fe.batchFrames) * bpf;
+        const gsize bytes = static_cast<gsize>(n) * bpf;
+        if (src) {
+            std::memcpy(dst, src, bytes);
+            src += bytes;
+        } else {
+            std::memset(dst, 0, bytes);  // float zero is all-zero bytes
+        }
+        fe.batchFrames += n;
+        fe.passed += n;
+        frames -= n;
+    }
+    return GST_FLOW_OK;
+}
+
+GstFlowReturn AppendKept(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision& d) {
+    GstFlowReturn ret = AppendFrames(fe, nullptr, d.silenceBefore);
+    if (ret != GST_FLOW_OK || d.keepCount == 0) return ret;
+    GstMapInfo map;
+    if (!gst_buffer_map(buf, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
+    ret = AppendFrames(fe, map.data + static_cast<gsize>(d.keepOffset) * static_cast<gsize>(fe.bpf), d.keepCount);
+    gst_buffer_unmap(buf, &map);
+    return ret;
 }
 
 void SetSpan(GroupFrontEnd& fe, std::int64_t span) {
@@ -362,13 +415,9 @@ void PadShortEnd(GroupFrontEnd& fe) {
     if (fe.rate <= 0 || fe.bpf <= 0 || fe.endRequested.load() || fe.passed >= fe.need) return;
     const std::int64_t missing = fe.need - fe.passed;
     if (static_cast<guint64>(missing) > gst_util_uint64_scale_int(kMaxPadding, fe.rate, GST_SECOND)) return;
-    GstBuffer* silence = gst_buffer_new_allocate(nullptr, static_cast<gsize>(missing) * static_cast<gsize>(fe.bpf),
-                                                 nullptr);
-    gst_buffer_memset(silence, 0, 0, gst_buffer_get_size(silence));
-    StampOutput(fe, silence, missing);
     // The pad is marked ended before its end-of-stream probes run, so the
     // silence goes straight to the queue, ahead of the end of stream.
-    gst_pad_chain(fe.queueSink, silence);
+    if (AppendFrames(fe, nullptr, missing) == GST_FLOW_OK) SendBatch(fe, false);
 }
 
 void StartSpanSeek(GroupFrontEnd& fe, gpointer data);
@@ -404,6 +453,7 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer dat
         // The end of the stretch before a span's seek is not the branch's end.
         if (fe.spanSeekDue) StartSpanSeek(fe, data);
         if (fe.eosPassed || (!fe.seekDone.load() && fe.seekStarted.load())) return GST_PAD_PROBE_DROP;
+        SendBatch(fe, false);
         PadShortEnd(fe);
         fe.eosPassed = true;
         return GST_PAD_PROBE_OK;
@@ -412,18 +462,18 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer dat
     }
 }
 
-// The current span is complete with 'last': the joiner learns it from the
-// buffer's mark, and the branch seeks to its next span if it has one.
-void EndSpan(GroupFrontEnd& fe, GstBuffer* last) {
+// The current span is complete: its last batch goes out marked for the
+// joiner, and the branch seeks to its next span if it has one.
+GstFlowReturn EndSpan(GroupFrontEnd& fe) {
+    const GstFlowReturn ret = SendBatch(fe, fe.branches > 1);
     if (fe.branches == 1 || fe.LastSpan()) {
-        if (fe.branches > 1) GST_BUFFER_FLAG_SET(last, GST_BUFFER_FLAG_MARKER);
         fe.finished = true;
-        return;
+        return ret;
     }
-    GST_BUFFER_FLAG_SET(last, GST_BUFFER_FLAG_MARKER);
     SetSpan(fe, fe.span + fe.branches);
     fe.seekDone.store(false);
     fe.spanSeekDue = true;
+    return ret;
 }
 
 void StartSpanSeek(GroupFrontEnd& fe, gpointer data) {
@@ -467,15 +517,11 @@ GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer da
     fe.haveExpected = true;
 
     const TrimDecision d = DecideTrim(fe.windowStart + fe.base, fe.need, fe.passed, pos, frames);
-    if (d.silenceBefore == 0 && d.keepCount == 0) {
-        fe.finished = d.reachedEnd;
-        return GST_PAD_PROBE_DROP;
-    }
-    GstBuffer* out = SilenceAndSlice(fe, buf, d, frames);
-    StampOutput(fe, out, d.silenceBefore + d.keepCount);
-    GST_PAD_PROBE_INFO_DATA(info) = out;
-    if (d.reachedEnd) EndSpan(fe, out);
-    return GST_PAD_PROBE_OK;
+    GstFlowReturn ret = AppendKept(fe, buf, d);
+    gst_buffer_unref(buf);
+    if (ret == GST_FLOW_OK && d.reachedEnd) ret = EndSpan(fe);
+    GST_PAD_PROBE_INFO_FLOW_RETURN(info) = ret;
+    return GST_PAD_PROBE_HANDLED;
 }
 
 GstPadProbeReturn CutSelection(GstPad*, GstPadProbeInfo* info, gpointer data) {
