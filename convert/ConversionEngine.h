@@ -76,7 +76,7 @@ public:
 
     // True while a graph has been started and not yet released.
     bool Running() const { return running_; }
-    // Stops the graph and releases the job, in the order of the design. A
+    // Stops the graph and releases the job: graph first, then the filters. A
     // graph still streaming is first brought to its end (bounded in time), so
     // the file holds a complete header for what was written.
     void StopAndRelease();

@@ -485,7 +485,7 @@ GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer da
     GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
     if (fe.spanSeekDue) StartSpanSeek(fe, data);
     if (!fe.seekDone.load() || fe.rate <= 0 || fe.bpf <= 0) return GST_PAD_PROBE_DROP;
-    if (fe.finished) {
+    if (fe.finished || fe.endRequested.load()) {
         // Telling upstream it is done ends the demuxer, which sends the end of stream.
         gst_buffer_unref(buf);
         GST_PAD_PROBE_INFO_FLOW_RETURN(info) = GST_FLOW_EOS;
@@ -727,7 +727,9 @@ Result RenderEngine::GetGroupOutputPin(long group, Pin& pin) const {
 Result RenderEngine::EndStreams() {
     for (const FrontEndRef& fe : impl_->groups) {
         fe->endRequested.store(true);
-        gst_pad_send_event(fe->queueSink, gst_event_new_eos());
+        // Branches end on their own at their next buffer: one waiting for
+        // its turn may hold its queue, and an end sent in would wait on it.
+        if (fe->branches == 1) gst_pad_send_event(fe->queueSink, gst_event_new_eos());
     }
     return S_OK;
 }

@@ -52,7 +52,7 @@ public:
     PreviewPlayer(const PreviewPlayer&) = delete;
     PreviewPlayer& operator=(const PreviewPlayer&) = delete;
 
-    // ---- fields, in the order of the player's description ----
+    // ---- fields ----
     QPointer<QWidget> m_hwndDialog;
     // No module handle: the window, its icon and its menu are built in code.
     // The failures' message boxes come through this seam instead.
