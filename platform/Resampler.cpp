@@ -196,15 +196,7 @@ void SincResampler::Finish(std::vector<float>& out) {
     const auto ch = static_cast<std::size_t>(channels_);
     history_.resize(static_cast<std::size_t>(historyFrames_ + half_) * ch + kLanes, 0.0f);
     historyFrames_ += half_;
-    const std::size_t count = static_cast<std::size_t>(total - produced_);
-    const std::size_t at = out.size();
-    out.resize(at + count * ch);
-    ConvolveJob j{history_.data(), historyStart_, table_.data(), rowLength_, channels_, half_, phases_,
-                  stepInt_,        stepFrac_,     interpolate_,  center_,    phase_};
-    Convolve(j, count, out.data() + at);
-    center_ = j.center;
-    phase_ = j.phase;
-    produced_ += count;
+    Emit(out, static_cast<std::size_t>(total - produced_));
 }
 
 void SincResampler::Produce(std::vector<float>& out, std::int64_t lastUsable) {
@@ -214,10 +206,12 @@ void SincResampler::Produce(std::vector<float>& out, std::int64_t lastUsable) {
     // Output frames n >= 0 from now have centers center_ + floor((phase_ + n*step)/phases_).
     const std::int64_t step = stepInt_ * phases_ + stepFrac_;
     const std::int64_t reach = (lastCenter - center_) * phases_ + (phases_ - 1 - phase_);
-    const auto count = static_cast<std::size_t>(reach / step + 1);
-    const auto ch = static_cast<std::size_t>(channels_);
+    Emit(out, static_cast<std::size_t>(reach / step + 1));
+}
+
+void SincResampler::Emit(std::vector<float>& out, std::size_t count) {
     const std::size_t at = out.size();
-    out.resize(at + count * ch);
+    out.resize(at + count * static_cast<std::size_t>(channels_));
     ConvolveJob j{history_.data(), historyStart_, table_.data(), rowLength_, channels_, half_, phases_,
                   stepInt_,        stepFrac_,     interpolate_,  center_,    phase_};
     Convolve(j, count, out.data() + at);

@@ -33,6 +33,8 @@ public:
 private:
     void BuildTable();
     void Produce(std::vector<float>& out, std::int64_t lastUsable);
+    // Appends 'count' output frames from the current position on.
+    void Emit(std::vector<float>& out, std::size_t count);
     void Compact();
 
     int inRate_, outRate_, channels_;
