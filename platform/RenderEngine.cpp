@@ -539,17 +539,9 @@ struct SourceSpec {
 };
 
 Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out) {
-    std::vector<std::shared_ptr<TimelineObj>> tracks;
-    group->GetTracks(tracks);
-    for (const auto& track : tracks) {
-        std::vector<std::shared_ptr<TimelineObj>> sources;
-        track->GetSources(sources);
-        for (const auto& source : sources) {
-            if (source->GetMediaName(out.path).failed() ||
-                source->GetMediaTimes(out.mediaStart, out.mediaStop).failed())
-                continue;
+    for (const auto& source : SourcesOfGroup(*group)) {
+        if (source->GetMediaName(out.path).succeeded() && source->GetMediaTimes(out.mediaStart, out.mediaStop).succeeded())
             return S_OK;
-        }
     }
     return Result(E_INVALIDARG, "The audio group holds no source.");
 }

@@ -140,25 +140,30 @@ Result Timeline::ValidateSourceNames(int flags, const std::function<void(const s
     if (!(flags & SFN_VALIDATEF_CHECK)) return S_OK;
     Result result = S_OK;
     for (const auto& group : groups_) {
-        std::vector<std::shared_ptr<TimelineObj>> tracks;
-        group->GetTracks(tracks);
-        for (const auto& track : tracks) {
-            std::vector<std::shared_ptr<TimelineObj>> sources;
-            track->GetSources(sources);
-            for (const auto& source : sources) {
-                std::string name;
-                source->GetMediaName(name);
-                struct stat st {};
-                const bool readable = ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-                                      ::access(name.c_str(), R_OK) == 0;
-                if (readable) continue;
-                // Nothing can stand in for a lost file here, so REPLACE has no effect.
-                result = Result(E_NOTFOUND, MissingSourceText(name));
-                if ((flags & SFN_VALIDATEF_POPUP) && report) report(MissingSourceText(name));
-            }
+        for (const auto& source : SourcesOfGroup(*group)) {
+            std::string name;
+            source->GetMediaName(name);
+            struct stat st {};
+            const bool readable =
+                ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(name.c_str(), R_OK) == 0;
+            if (readable) continue;
+            // Nothing can stand in for a lost file here, so REPLACE has no effect.
+            result = Result(E_NOTFOUND, MissingSourceText(name));
+            if ((flags & SFN_VALIDATEF_POPUP) && report) report(MissingSourceText(name));
         }
     }
     return result;
+}
+
+std::vector<std::shared_ptr<TimelineObj>> SourcesOfGroup(const TimelineObj& group) {
+    std::vector<std::shared_ptr<TimelineObj>> all, tracks, sources;
+    group.GetTracks(tracks);
+    for (const auto& track : tracks) {
+        sources.clear();
+        track->GetSources(sources);
+        all.insert(all.end(), sources.begin(), sources.end());
+    }
+    return all;
 }
 
 }  // namespace veltrano

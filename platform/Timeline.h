@@ -93,6 +93,9 @@ private:
     std::vector<std::shared_ptr<TimelineObj>> groups_;
 };
 
+// Every source of a group, track by track in their order.
+std::vector<std::shared_ptr<TimelineObj>> SourcesOfGroup(const TimelineObj& group);
+
 // The text a missing source is reported with.
 std::string MissingSourceText(const std::string& name);
 
