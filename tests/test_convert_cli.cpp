@@ -3,6 +3,7 @@
 
 #include "convert/CommandLine.h"
 #include "convert/ConvertChecks.h"
+#include "tests/support/CliRun.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -20,21 +21,6 @@ using namespace veltrano;
 using namespace veltrano::test;
 
 namespace {
-
-struct Exit {
-    int status = -1;
-    std::string out, err;
-};
-
-QString Program() { return qEnvironmentVariable("VELTRANO_BINARY_DIR") + "/veltrano-convert"; }
-
-Exit RunCli(const QStringList& args) {
-    QProcess p;
-    p.start(Program(), args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-            p.readAllStandardError().toStdString()};
-}
 
 class Cli : public ::testing::Test {
 protected:
