@@ -51,7 +51,9 @@ constexpr std::int64_t kBatchFrames = 8192;
 struct GroupFrontEnd {
     GstElement* bin = nullptr;
     GstElement* convert = nullptr;
+    GstElement* floats = nullptr;
     GstElement* queue = nullptr;
+    GstElement* joiner = nullptr;  // with two branches
     GstPad* floatSrc = nullptr;   // where the selection is cut
     GstPad* queueSink = nullptr;  // where an early end goes in
 
@@ -218,6 +220,19 @@ GstPadProbeReturn CheckSoundTaken(GstPad*, GstPadProbeInfo*, gpointer data) {
     return GST_PAD_PROBE_REMOVE;
 }
 
+// The bin starts its elements in an order of its own: the parser may stream
+// before the elements behind it are active, and a buffer pushed into an
+// inactive pad stops the branch without an error. They are made active
+// before the sound stream is linked, from the joiner back.
+void ActivateConsumers(GroupFrontEnd& fe) {
+    for (GstElement* e : {fe.joiner, fe.queue, fe.floats, fe.convert}) {
+        if (!e) continue;
+        GstState state = GST_STATE_NULL;
+        gst_element_get_state(e, &state, nullptr, 0);
+        if (state < GST_STATE_PAUSED) gst_element_sync_state_with_parent(e);
+    }
+}
+
 // The parser exposes its streams; the first sound stream is decoded, every
 // other stream is left unconnected and so is never decoded.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -230,6 +245,7 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     const bool sound = g_str_has_prefix(name, "audio/");
     bool taken = false;
     if (!fe.linked && sound) {
+        ActivateConsumers(fe);
         fe.sawAudio = true;
         if (g_str_has_prefix(name, "audio/x-raw")) {
             gsth::Pad sink = gsth::Pad::Adopt(gst_element_get_static_pad(fe.convert, "sink"));
@@ -596,6 +612,7 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
 
     fe->bin = GST_ELEMENT(bin);
     fe->convert = convert;
+    fe->floats = floats;
     fe->queue = queue;
     gsth::Pad floatSrc = gsth::Pad::Adopt(gst_element_get_static_pad(floats, "src"));
     gsth::Pad queueSink = gsth::Pad::Adopt(gst_element_get_static_pad(queue, "sink"));
@@ -634,6 +651,7 @@ Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut,
         fe->branch = b;
         fe->branches = branches;
         if (Result r = BuildBranch(GST_BIN(bin.get()), spec, fe); r.failed()) return r;
+        fe->joiner = joiner;
         if (joiner && !gst_element_link(fe->queue, joiner)) return Result(E_FAIL, "The front end could not be assembled.");
         all.push_back(std::move(fe));
     }
