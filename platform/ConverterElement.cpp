@@ -1,5 +1,6 @@
 #include "platform/ConverterElement.h"
 
+#include "platform/RecycledBuffers.h"
 #include "platform/Resampler.h"
 
 #include <gst/audio/audio.h>
@@ -34,37 +35,12 @@ struct ConverterState {
     int bits = 0;
     std::vector<float> pending;  // resampled, not yet quantized and pushed
     std::uint64_t pushed = 0;    // frames pushed since the stream began
-    // Output buffers come back to this pool once written: their pages stay
-    // mapped instead of being faulted in afresh for every chunk.
-    GstBufferPool* pool = nullptr;
-    std::size_t poolBytes = 0;
-
-    ~ConverterState() { ReleasePool(); }
-    void ReleasePool() {
-        if (!pool) return;
-        gst_buffer_pool_set_active(pool, FALSE);
-        gst_object_unref(pool);
-        pool = nullptr;
-    }
+    RecycledBuffers buffers;
 };
 
-// A buffer of 'bytes', from the pool when the chunk fits it.
 GstBuffer* OutputBuffer(ConverterState& s, std::size_t bytes) {
-    const std::size_t chunkBytes = kChunkFrames * static_cast<std::size_t>(s.channels) * static_cast<std::size_t>(s.bits / 8);
-    if (!s.pool || s.poolBytes != chunkBytes) {
-        s.ReleasePool();
-        s.pool = gst_buffer_pool_new();
-        GstStructure* config = gst_buffer_pool_get_config(s.pool);
-        gst_buffer_pool_config_set_params(config, nullptr, static_cast<guint>(chunkBytes), 2, 0);
-        if (!gst_buffer_pool_set_config(s.pool, config) || !gst_buffer_pool_set_active(s.pool, TRUE)) s.ReleasePool();
-        s.poolBytes = s.pool ? chunkBytes : 0;
-    }
-    GstBuffer* buf = nullptr;
-    if (s.pool && bytes <= chunkBytes && gst_buffer_pool_acquire_buffer(s.pool, &buf, nullptr) == GST_FLOW_OK) {
-        gst_buffer_resize(buf, 0, static_cast<gssize>(bytes));
-        return buf;
-    }
-    return gst_buffer_new_allocate(nullptr, bytes, nullptr);
+    return s.buffers.Acquire(kChunkFrames * static_cast<std::size_t>(s.channels) * static_cast<std::size_t>(s.bits / 8),
+                             bytes);
 }
 
 struct VeltranoConverter {

@@ -3,6 +3,7 @@
 #include "platform/FilterGraphGst.h"
 #include "platform/Logging.h"
 #include "platform/Mp3Stream.h"
+#include "platform/RecycledBuffers.h"
 #include "platform/SampleWindow.h"
 #include "platform/SpanJoiner.h"
 
@@ -107,6 +108,7 @@ struct GroupFrontEnd {
     GstMapInfo batchMap{};
     std::int64_t batchFrames = 0;
     std::int64_t batchFirst = 0;
+    RecycledBuffers batchBuffers;
 
     GroupFrontEnd() = default;
     GroupFrontEnd(const GroupFrontEnd&) = delete;
@@ -364,7 +366,8 @@ GstFlowReturn AppendFrames(GroupFrontEnd& fe, const guint8* src, std::int64_t fr
         if (fe.batch && fe.batchFrames == kBatchFrames)
             if (GstFlowReturn ret = SendBatch(fe, false); ret != GST_FLOW_OK) return ret;
         if (!fe.batch) {
-            fe.batch = gst_buffer_new_allocate(nullptr, static_cast<gsize>(kBatchFrames) * bpf, nullptr);
+            const gsize bytes = static_cast<gsize>(kBatchFrames) * bpf;
+            fe.batch = fe.batchBuffers.Acquire(bytes, bytes);
             gst_buffer_map(fe.batch, &fe.batchMap, GST_MAP_WRITE);
             fe.batchFrames = 0;
             fe.batchFirst = fe.base + fe.passed;

@@ -95,29 +95,36 @@ struct ConvolveJob {
 };
 
 // Puts out 'count' frames into y; built for the machine's widest vectors.
+// The position lives in locals: stepping it through the job in memory made
+// every frame wait on a store it had just made.
 __attribute__((target_clones("arch=x86-64-v3", "default"))) void Convolve(ConvolveJob& j, std::size_t count,
                                                                           float* y) {
     const auto ch = static_cast<std::size_t>(j.channels);
+    const std::size_t rowLength = j.rowLength;
+    const std::int64_t phases = j.phases, stepInt = j.stepInt, stepFrac = j.stepFrac;
+    const float* const table = j.table;
+    const std::int64_t origin = j.historyStart + j.half - 1;  // the center whose window starts the history
+    std::int64_t center = j.center, phase = j.phase;
     float second[8];
     for (std::size_t n = 0; n < count; ++n, y += ch) {
-        const float* x = j.history + static_cast<std::size_t>(j.center - j.half + 1 - j.historyStart) * ch;
+        const float* x = j.history + static_cast<std::size_t>(center - origin) * ch;
         if (!j.interpolate) {
-            Dot(x, j.table + static_cast<std::size_t>(j.phase) * j.rowLength, j.rowLength, j.channels, y);
+            Dot(x, table + static_cast<std::size_t>(phase) * rowLength, rowLength, j.channels, y);
         } else {
-            const double grid = static_cast<double>(j.phase) * kGridPhases / static_cast<double>(j.phases);
+            const double grid = static_cast<double>(phase) * kGridPhases / static_cast<double>(phases);
             const auto row = static_cast<std::size_t>(grid);
             const auto t = static_cast<float>(grid - static_cast<double>(row));
-            Dot(x, j.table + row * j.rowLength, j.rowLength, j.channels, y);
-            Dot(x, j.table + (row + 1) * j.rowLength, j.rowLength, j.channels, second);
+            Dot(x, table + row * rowLength, rowLength, j.channels, y);
+            Dot(x, table + (row + 1) * rowLength, rowLength, j.channels, second);
             for (std::size_t c = 0; c < ch; ++c) y[c] += t * (second[c] - y[c]);
         }
-        j.phase += j.stepFrac;
-        j.center += j.stepInt;
-        if (j.phase >= j.phases) {
-            j.phase -= j.phases;
-            ++j.center;
-        }
+        phase += stepFrac;
+        const std::int64_t wrap = phase >= phases ? 1 : 0;
+        phase -= wrap * phases;
+        center += stepInt + wrap;
     }
+    j.center = center;
+    j.phase = phase;
 }
 
 }  // namespace
