@@ -1,6 +1,7 @@
 #include "platform/MediaSystem.h"
 
 #include "platform/ConverterElement.h"
+#include "platform/FileReader.h"
 #include "platform/GstHandles.h"
 #include "platform/Logging.h"
 #include "platform/SpanJoiner.h"
@@ -32,7 +33,7 @@ Result InitializeMedia() {
         return Result(E_FAIL, text);
     }
     RankPreferredDecoders();
-    if (!RegisterConverterElement() || !RegisterSpanJoinerElement())
+    if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return S_OK;

@@ -1,5 +1,6 @@
 #include "platform/RenderEngine.h"
 
+#include "platform/FileReader.h"
 #include "platform/FilterGraphGst.h"
 #include "platform/Logging.h"
 #include "platform/Mp3Stream.h"
@@ -596,7 +597,7 @@ int BranchesFor(const SourceSpec& spec, bool mp3) {
 // conversion and the queue that decouples it; returns the queue.
 Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     const std::string n = std::to_string(fe->branch);
-    GstElement* src = gst_element_factory_make("filesrc", ("source " + n).c_str());
+    GstElement* src = gst_element_factory_make(kFileReaderElementName, ("source " + n).c_str());
     GstElement* parse = gst_element_factory_make("parsebin", ("parser " + n).c_str());
     GstElement* convert = gst_element_factory_make("audioconvert", ("decoded " + n).c_str());
     GstElement* floats = gst_element_factory_make("capsfilter", ("float " + n).c_str());
