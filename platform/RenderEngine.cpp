@@ -568,7 +568,8 @@ Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out)
 
 // Containers whose seeks land on the exact sample (their indexes count
 // samples), so that spans decoded apart join without a seam. MP3 is left out:
-// its seeks are estimates, and its decoder keeps up on its own.
+// decoded from a seek, some files (an ABR stream at 32 kHz, for one) come out
+// a step different here and there from decoding them whole.
 bool SeeksToTheSample(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
