@@ -101,6 +101,13 @@ gboolean Start(GstBaseSrc* src) {
         s.fd = -1;
         return FALSE;
     }
+    // Reads are positioned: a pipe or a device would fail them only later.
+    if (!S_ISREG(st.st_mode)) {
+        GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("\"%s\" is not a regular file.", s.location.c_str()), (nullptr));
+        close(s.fd);
+        s.fd = -1;
+        return FALSE;
+    }
     s.size = static_cast<guint64>(st.st_size);
     s.block.resize(kBlockBytes);
     s.blockStart = 0;

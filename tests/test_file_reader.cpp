@@ -128,27 +128,38 @@ TEST_F(FileReader, AnswersWithTheFilesUri) {
     gst_query_unref(query);
 }
 
-TEST_F(FileReader, MissingFileIsReportedAsNotFound) {
+// The error a pipeline reading 'path' posts as it starts.
+GError* StartError(const std::string& path) {
     GstElement* pipeline = gst_pipeline_new(nullptr);
     GstElement* src = gst_element_factory_make(kFileReaderElementName, nullptr);
     GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    ASSERT_TRUE(pipeline && src && sink);
-    g_object_set(src, "location", Path("gone.bin").c_str(), nullptr);
+    g_object_set(src, "location", path.c_str(), nullptr);
     gst_bin_add_many(GST_BIN(pipeline), src, sink, nullptr);
-    ASSERT_TRUE(gst_element_link(src, sink));
+    gst_element_link(src, sink);
     EXPECT_EQ(gst_element_set_state(pipeline, GST_STATE_PAUSED), GST_STATE_CHANGE_FAILURE);
     GstBus* bus = gst_element_get_bus(pipeline);
     GstMessage* msg = gst_bus_timed_pop_filtered(bus, GST_SECOND, GST_MESSAGE_ERROR);
-    ASSERT_NE(msg, nullptr);
     GError* err = nullptr;
-    gst_message_parse_error(msg, &err, nullptr);
-    EXPECT_EQ(err->domain, GST_RESOURCE_ERROR);
-    EXPECT_EQ(err->code, GST_RESOURCE_ERROR_NOT_FOUND);
-    g_error_free(err);
-    gst_message_unref(msg);
+    if (msg) gst_message_parse_error(msg, &err, nullptr);
+    if (msg) gst_message_unref(msg);
     gst_object_unref(bus);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+    return err;
+}
+
+TEST_F(FileReader, MissingFileAndFolderAreReported) {
+    GError* missing = StartError(Path("gone.bin"));
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(missing->code, GST_RESOURCE_ERROR_NOT_FOUND);
+    g_error_free(missing);
+
+    GError* folder = StartError(dir_.path().toStdString());
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(folder->domain, GST_RESOURCE_ERROR);
+    EXPECT_EQ(folder->code, GST_RESOURCE_ERROR_OPEN_READ);
+    g_error_free(folder);
 }
 
 }  // namespace
