@@ -87,6 +87,14 @@ gssize ReadAt(ReaderState& s, guint64 offset, guint8* dst, std::size_t length) {
     return static_cast<gssize>(done);
 }
 
+void CloseFile(ReaderState& s) {
+    if (s.fd >= 0) close(s.fd);
+    s.fd = -1;
+    s.block.clear();
+    s.block.shrink_to_fit();
+    s.blockLength = 0;
+}
+
 gboolean Start(GstBaseSrc* src) {
     ReaderState& s = *Self(src)->state;
     s.fd = open(s.location.c_str(), O_RDONLY | O_CLOEXEC);
@@ -97,15 +105,13 @@ gboolean Start(GstBaseSrc* src) {
         else
             GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("Could not open file \"%s\" for reading.", s.location.c_str()),
                               GST_ERROR_SYSTEM);
-        if (s.fd >= 0) close(s.fd);
-        s.fd = -1;
+        CloseFile(s);
         return FALSE;
     }
     // Reads are positioned: a pipe or a device would fail them only later.
     if (!S_ISREG(st.st_mode)) {
         GST_ELEMENT_ERROR(src, RESOURCE, OPEN_READ, ("\"%s\" is not a regular file.", s.location.c_str()), (nullptr));
-        close(s.fd);
-        s.fd = -1;
+        CloseFile(s);
         return FALSE;
     }
     s.size = static_cast<guint64>(st.st_size);
@@ -116,12 +122,7 @@ gboolean Start(GstBaseSrc* src) {
 }
 
 gboolean Stop(GstBaseSrc* src) {
-    ReaderState& s = *Self(src)->state;
-    if (s.fd >= 0) close(s.fd);
-    s.fd = -1;
-    s.block.clear();
-    s.block.shrink_to_fit();
-    s.blockLength = 0;
+    CloseFile(*Self(src)->state);
     return TRUE;
 }
 

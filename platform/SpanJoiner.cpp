@@ -42,7 +42,7 @@ GType veltrano_joiner_get_type();
 G_DEFINE_TYPE(VeltranoJoiner, veltrano_joiner, GST_TYPE_ELEMENT)
 #pragma GCC diagnostic pop
 
-VeltranoJoiner* Self(GstObject* parent) { return reinterpret_cast<VeltranoJoiner*>(parent); }
+VeltranoJoiner* Self(gpointer p) { return static_cast<VeltranoJoiner*>(p); }
 
 std::size_t IndexOf(JoinState& s, GstPad* pad) {
     for (std::size_t i = 0; i < s.inputs.size(); ++i)
@@ -140,7 +140,7 @@ gboolean SinkQuery(GstPad* pad, GstObject* parent, GstQuery* query) {
 }
 
 GstPad* RequestNewPad(GstElement* element, GstPadTemplate* templ, const gchar* name, const GstCaps*) {
-    VeltranoJoiner* self = reinterpret_cast<VeltranoJoiner*>(element);
+    VeltranoJoiner* self = Self(element);
     JoinState& s = *self->state;
     GstPad* pad = gst_pad_new_from_template(templ, name);
     gst_pad_set_chain_function(pad, &Chain);
@@ -157,7 +157,7 @@ GstPad* RequestNewPad(GstElement* element, GstPadTemplate* templ, const gchar* n
 }
 
 void ReleasePad(GstElement* element, GstPad* pad) {
-    VeltranoJoiner* self = reinterpret_cast<VeltranoJoiner*>(element);
+    VeltranoJoiner* self = Self(element);
     {
         std::lock_guard lock(self->state->mutex);
         const std::size_t i = IndexOf(*self->state, pad);
@@ -167,7 +167,7 @@ void ReleasePad(GstElement* element, GstPad* pad) {
 }
 
 GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition) {
-    VeltranoJoiner* self = reinterpret_cast<VeltranoJoiner*>(element);
+    VeltranoJoiner* self = Self(element);
     JoinState& s = *self->state;
     if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) {
         std::lock_guard lock(s.mutex);
@@ -187,7 +187,7 @@ GstStateChangeReturn ChangeState(GstElement* element, GstStateChange transition)
 }
 
 void Finalize(GObject* object) {
-    delete reinterpret_cast<VeltranoJoiner*>(object)->state;
+    delete Self(object)->state;
     G_OBJECT_CLASS(veltrano_joiner_parent_class)->finalize(object);
 }
 
