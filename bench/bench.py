@@ -141,14 +141,14 @@ def quality(build, scratch):
     ffmpeg("-f", "lavfi", "-i", "aevalsrc=exprs='0.70795*sin(2*PI*20000*t)|0.70795*sin(2*PI*20000*t)':s=48000:d=10",
            "-c:a", "pcm_f32le", high)
     rows = []
-    for name, cmd in (("ours", lambda s, o, r, b: ours_cmd(build, s, o, r, 2, b)),
-                      ("ffmpeg", lambda s, o, r, b: ffmpeg_cmd(s, o, r, 2, b))):
+    for name, cmd in (("ours", lambda s, o, r: ours_cmd(build, s, o, r, 2, 16)),
+                      ("ffmpeg", lambda s, o, r: ffmpeg_cmd(s, o, r, 2, 16))):
         out = os.path.join(scratch, "q.wav")
         vals = []
         for rate in (44100, 22050):
-            run(cmd(tone, out, rate, 16))
+            run(cmd(tone, out, rate))
             vals.append(float(run([q, "snr", out, "1000"]).stdout))
-        run(cmd(high, out, 22050, 16))
+        run(cmd(high, out, 22050))
         vals.append(float(run([q, "level", out, "-3"]).stdout))
         rows.append((name, *vals))
     return rows
