@@ -5,6 +5,7 @@
 #include "platform/GstHandles.h"
 #include "platform/Logging.h"
 #include "platform/SpanJoiner.h"
+#include "platform/VorbisDecoder.h"
 
 #include <atomic>
 
@@ -33,7 +34,8 @@ Result InitializeMedia() {
         return Result(E_FAIL, text);
     }
     RankPreferredDecoders();
-    if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement())
+    if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement() ||
+        !RegisterVorbisDecoderElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return S_OK;

@@ -7,6 +7,7 @@
 #include "platform/RecycledBuffers.h"
 #include "platform/SampleWindow.h"
 #include "platform/SpanJoiner.h"
+#include "platform/VorbisDecoder.h"
 
 #include <gst/audio/audio.h>
 #include <gst/base/gsttypefindhelper.h>
@@ -166,11 +167,24 @@ GstPadProbeReturn CompactPlanes(GstPad*, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
-GstElement* LinkDecoder(GroupFrontEnd& fe, GstPad* pad, GstCaps* caps) {
+// The installed decoders for the stream, best first; for Vorbis, ours
+// first when its library loads (it is not ranked, so playback keeps the
+// installed one).
+GList* DecodersFor(GstCaps* caps) {
     GList* all = gst_element_factory_list_get_elements(
         GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);
     GList* fitting = gst_element_factory_list_filter(all, caps, GST_PAD_SINK, FALSE);
     gst_plugin_feature_list_free(all);
+    GstElementFactory* own = gst_element_factory_find(kVorbisDecoderElementName);
+    if (!own) return fitting;
+    if (gst_element_factory_can_sink_all_caps(own, caps) && VorbisDecoderAvailable())
+        return g_list_prepend(fitting, own);
+    gst_object_unref(own);
+    return fitting;
+}
+
+GstElement* LinkDecoder(GroupFrontEnd& fe, GstPad* pad, GstCaps* caps) {
+    GList* fitting = DecodersFor(caps);
     GstElement* chosen = nullptr;
     for (GList* l = fitting; l && !chosen; l = l->next) {
         GstElement* dec = gst_element_factory_create(GST_ELEMENT_FACTORY(l->data), nullptr);
