@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -101,6 +102,32 @@ TEST(Resampler, TonesInThePassbandAreCleanAndAboveItAreRemoved) {
     double peak = 0;
     for (std::size_t n = 200; n + 200 < top.size(); ++n) peak = std::max(peak, std::abs(double{top[n]}));
     EXPECT_NEAR(20 * std::log10(peak / 0.5), 0.0, 0.1);
+}
+
+// Long runs go eight samples at a time: every sample, in the runs and in the
+// tail, comes out as one rounded alone would, ties to even.
+TEST(Quantize, RunsMatchSampleBySampleRounding) {
+    std::vector<float> in;
+    for (int k = -70000; k <= 70000; k += 7) in.push_back(float(k) / 65536.0f);  // halves and clipping
+    in.push_back(-0.0f);
+    ASSERT_NE(in.size() % 8, 0u);
+    for (int bits : {8, 16}) {
+        std::vector<std::uint8_t> out(in.size() * 2);
+        QuantizeSamples(in.data(), in.size(), bits, out.data());
+        const double scale = bits == 8 ? 128.0 : 32768.0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            const long want = std::lround(std::clamp(std::nearbyint(double(in[i]) * scale), -scale, scale - 1));
+            long got = 0;
+            if (bits == 8) {
+                got = long(out[i]) - 128;
+            } else {
+                std::int16_t v;
+                std::memcpy(&v, out.data() + 2 * i, 2);
+                got = v;
+            }
+            ASSERT_EQ(got, want) << bits << " bits, sample " << i << " = " << in[i];
+        }
+    }
 }
 
 TEST(Quantize, RoundsToNearestAndClipsInEveryWidth) {
