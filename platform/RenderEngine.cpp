@@ -608,6 +608,24 @@ int BranchesFor(const SourceSpec& spec, bool mp3) {
     return SeeksToTheSample(spec.path) ? kMaxBranches : 1;
 }
 
+bool SomeDemuxerTakes(GstCaps* caps) {
+    GList* demuxers = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER, GST_RANK_MARGINAL);
+    GList* fitting = gst_element_factory_list_filter(demuxers, caps, GST_PAD_SINK, FALSE);
+    const bool any = fitting != nullptr;
+    gst_plugin_feature_list_free(fitting);
+    gst_plugin_feature_list_free(demuxers);
+    return any;
+}
+
+// A stream that is neither sound nor a container is exposed as it comes: it
+// is never decoded, so parsing its frames (a video's pictures) would be
+// wasted work.
+gboolean ParseOnlySound(GstElement*, GstPad*, GstCaps* caps, gpointer) {
+    const GstStructure* s = gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+    if (!s || g_str_has_prefix(gst_structure_get_name(s), "audio/")) return TRUE;
+    return SomeDemuxerTakes(caps);
+}
+
 // One branch: file, parser, decoder of the first sound stream, float
 // conversion and the queue that decouples it; returns the queue.
 Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
@@ -639,6 +657,7 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     fe->queueSink = queueSink.get();
     gst_segment_init(&fe->inSegment, GST_FORMAT_TIME);
 
+    g_signal_connect(parse, "autoplug-continue", G_CALLBACK(&ParseOnlySound), nullptr);
     g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
                           GConnectFlags(0));
     fe->blockId = gst_pad_add_probe(
