@@ -29,7 +29,9 @@ GstStaticPadTemplate kSrcTemplate = GST_STATIC_PAD_TEMPLATE(
 
 struct ConverterState {
     std::unique_ptr<SincResampler> resampler;
-    int channels = 0;
+    int channels = 0;       // of the output, and of what is resampled
+    bool foldStereo = false;  // stereo in, folded to mono before resampling
+    std::vector<float> folded;
     int inRate = 0;
     int outRate = 0;
     int bits = 0;
@@ -94,8 +96,22 @@ GstFlowReturn Drain(VeltranoConverter* self) {
     return PushPending(self, true);
 }
 
+bool IsPositionedStereo(const GstAudioInfo& info) {
+    return GST_AUDIO_INFO_CHANNELS(&info) == 2 && !(info.flags & GST_AUDIO_FLAG_UNPOSITIONED) &&
+           info.position[0] == GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT &&
+           info.position[1] == GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT;
+}
+
+// Left and right at half weight each, the mixing stage's own arithmetic for
+// stereo to mono, so the result is the same to the bit.
+void FoldStereo(const float* in, std::size_t frames, std::vector<float>& out) {
+    out.resize(frames);
+    for (std::size_t i = 0; i < frames; ++i) out[i] = in[2 * i] * 0.5f + in[2 * i + 1] * 0.5f;
+}
+
 // The output format is what downstream fixes (the wanted rate and sample
-// format); channels pass through.
+// format); channels pass through, but for stereo wanted as mono, which is
+// folded here in the same pass.
 bool Configure(VeltranoConverter* self, GstCaps* caps) {
     GstAudioInfo in;
     if (!gst_audio_info_from_caps(&in, caps)) return false;
@@ -113,20 +129,25 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
     GstStructure* st = gst_caps_get_structure(out, 0);
     gst_structure_fixate_field_nearest_int(st, "channels", GST_AUDIO_INFO_CHANNELS(&in));
     gst_structure_fixate_field_nearest_int(st, "rate", GST_AUDIO_INFO_RATE(&in));
-    if (GST_AUDIO_INFO_CHANNELS(&in) > 1 && !gst_structure_has_field(st, "channel-mask")) {
+    int outChannels = 0;
+    gst_structure_get_int(st, "channels", &outChannels);
+    const bool fold = outChannels == 1 && IsPositionedStereo(in);
+    if (!fold && GST_AUDIO_INFO_CHANNELS(&in) > 1 && !gst_structure_has_field(st, "channel-mask")) {
         const guint64 mask = in.flags & GST_AUDIO_FLAG_UNPOSITIONED ? 0 : gst_audio_channel_get_fallback_mask(
                                                                                 GST_AUDIO_INFO_CHANNELS(&in));
         gst_structure_set(st, "channel-mask", GST_TYPE_BITMASK, mask, nullptr);
     }
     out = gst_caps_fixate(out);
     GstAudioInfo oi;
-    const bool ok = gst_audio_info_from_caps(&oi, out) && GST_AUDIO_INFO_CHANNELS(&oi) == GST_AUDIO_INFO_CHANNELS(&in);
+    const bool ok = gst_audio_info_from_caps(&oi, out) &&
+                    (fold || GST_AUDIO_INFO_CHANNELS(&oi) == GST_AUDIO_INFO_CHANNELS(&in));
     if (!ok) {
         gst_caps_unref(out);
         return false;
     }
     ConverterState& s = *self->state;
-    const bool same = s.resampler && s.channels == GST_AUDIO_INFO_CHANNELS(&in) && s.inRate == GST_AUDIO_INFO_RATE(&in) &&
+    const bool same = s.resampler && s.foldStereo == fold && s.channels == GST_AUDIO_INFO_CHANNELS(&oi) &&
+                      s.inRate == GST_AUDIO_INFO_RATE(&in) &&
                       s.outRate == GST_AUDIO_INFO_RATE(&oi) && s.bits == GST_AUDIO_INFO_WIDTH(&oi);
     if (same) {  // a repeated format changes nothing: the stream goes on unbroken
         gst_caps_unref(out);
@@ -136,7 +157,8 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
         gst_caps_unref(out);
         return false;
     }
-    s.channels = GST_AUDIO_INFO_CHANNELS(&in);
+    s.channels = GST_AUDIO_INFO_CHANNELS(&oi);
+    s.foldStereo = fold;
     s.inRate = GST_AUDIO_INFO_RATE(&in);
     s.outRate = GST_AUDIO_INFO_RATE(&oi);
     s.bits = GST_AUDIO_INFO_WIDTH(&oi);
@@ -183,8 +205,13 @@ GstFlowReturn SinkChain(GstPad*, GstObject* parent, GstBuffer* buf) {
         gst_buffer_unref(buf);
         return GST_FLOW_ERROR;
     }
-    const std::size_t frames = map.size / (sizeof(float) * static_cast<std::size_t>(s.channels));
-    s.resampler->Process(reinterpret_cast<const float*>(map.data), frames, s.pending);
+    const float* samples = reinterpret_cast<const float*>(map.data);
+    const std::size_t frames = map.size / (sizeof(float) * (s.foldStereo ? 2 : static_cast<std::size_t>(s.channels)));
+    if (s.foldStereo) {
+        FoldStereo(samples, frames, s.folded);
+        samples = s.folded.data();
+    }
+    s.resampler->Process(samples, frames, s.pending);
     gst_buffer_unmap(buf, &map);
     gst_buffer_unref(buf);
     return PushPending(self, false);

@@ -107,12 +107,41 @@ struct OutputCounter {
     }
 };
 
+// What the mixing stage lets through: the wanted channels, or stereo as it
+// comes when mono is wanted, which the converter folds in its own pass.
+struct MixChoice {
+    GstElement* mixCaps = nullptr;  // owned by the wrapper, which outlives the probe
+    std::atomic<int> wanted{0};
+
+    static GstPadProbeReturn Probe(GstPad*, GstPadProbeInfo* info, gpointer data) {
+        GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(e) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+        auto* self = static_cast<std::shared_ptr<MixChoice>*>(data)->get();
+        GstCaps* caps = nullptr;
+        gst_event_parse_caps(e, &caps);
+        const GstStructure* st = gst_caps_get_structure(caps, 0);
+        int channels = 0;
+        guint64 mask = 0;
+        const bool stereo = gst_structure_get_int(st, "channels", &channels) && channels == 2 &&
+                            gst_structure_get(st, "channel-mask", GST_TYPE_BITMASK, &mask, nullptr) && mask == 0x3;
+        const int wanted = self->wanted.load();
+        gsth::Caps mix = MixCaps(stereo && wanted == 1 ? 2 : wanted);
+        g_object_set(self->mixCaps, "caps", mix.get(), nullptr);
+        return GST_PAD_PROBE_OK;
+    }
+};
+
 class AcmWrapperImpl final : public Filter::Impl, public StreamConfig {
 public:
-    AcmWrapperImpl(gsth::Element bin, gsth::Element mixCaps, gsth::Element outCaps)
+    AcmWrapperImpl(gsth::Element bin, gsth::Element mix, gsth::Element mixCaps, gsth::Element outCaps)
         : Filter::Impl(std::move(bin)), mixCaps_(std::move(mixCaps)), outCaps_(std::move(outCaps)),
-          counter_(std::make_shared<OutputCounter>()) {
+          counter_(std::make_shared<OutputCounter>()), mixChoice_(std::make_shared<MixChoice>()) {
+        mixChoice_->mixCaps = mixCaps_.get();
         Apply(format_);
+        gsth::Pad mixSink = gsth::Pad::Adopt(gst_element_get_static_pad(mix.get(), "sink"));
+        gst_pad_add_probe(mixSink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &MixChoice::Probe,
+                          new std::shared_ptr<MixChoice>(mixChoice_),
+                          [](gpointer p) { delete static_cast<std::shared_ptr<MixChoice>*>(p); });
         gsth::Pad src = gsth::Pad::Adopt(gst_element_get_static_pad(outCaps_.get(), "src"));
         gst_pad_add_probe(src.get(), GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
                           &OutputCounter::Probe, new std::shared_ptr<OutputCounter>(counter_), [](gpointer p) {
@@ -143,6 +172,7 @@ public:
 
 private:
     void Apply(const WaveFormatEx& f) {
+        mixChoice_->wanted.store(f.nChannels);
         gsth::Caps mix = MixCaps(f.nChannels);
         gsth::Caps out = OutputCaps(f);
         g_object_set(mixCaps_.get(), "caps", mix.get(), nullptr);
@@ -152,6 +182,7 @@ private:
     gsth::Element mixCaps_;
     gsth::Element outCaps_;
     std::shared_ptr<OutputCounter> counter_;
+    std::shared_ptr<MixChoice> mixChoice_;
     std::mutex mutex_;
     WaveFormatEx format_ = DefaultGroupFormat();
 };
@@ -226,7 +257,7 @@ Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
     if (!AddAndLink(b, {mix.get(), mixCaps.get(), convert.get(), outCaps.get(), written.get()}) ||
         !AddGhostPad(b, mix.get(), "sink", "sink") || !AddGhostPad(b, written.get(), "src", "src"))
         return Result(E_FAIL, "The format converter could not be assembled.");
-    auto impl = std::make_shared<AcmWrapperImpl>(std::move(bin), std::move(mixCaps), std::move(outCaps));
+    auto impl = std::make_shared<AcmWrapperImpl>(std::move(bin), std::move(mix), std::move(mixCaps), std::move(outCaps));
     acm = std::make_shared<AcmWrapper>(WrapFilter(impl));
     return S_OK;
 }

@@ -226,6 +226,32 @@ TEST_F(Engine, SurroundIsDownMixedToTheChosenChannels) {
     }
 }
 
+// Stereo wanted as mono is each channel at half weight, sample for sample, at
+// the source's rate and resampled.
+TEST_F(Engine, StereoBecomesMonoAtHalfWeightEach) {
+    Pcm lr;
+    lr.channels = 2;
+    for (int i = 0; i < 48000; ++i) {
+        lr.samples.push_back(float(0.5 * std::sin(2 * M_PI * 440.0 * i / 48000)));
+        lr.samples.push_back(float(0.3 * std::sin(2 * M_PI * 1250.0 * i / 48000)));
+    }
+    ASSERT_TRUE(WriteWavFile(Path("lr.wav"), lr));
+    const WavFile src = ReadWavFile(Path("lr.wav"));
+    const Conversion same = Convert(Path("lr.wav"), 0.0, 1.0, Format(48000, 1, 16), Path("lr-mono.wav"));
+    ExpectHeader(same.wav, Format(48000, 1, 16));
+    ASSERT_EQ(same.wav.frames(), 48000u);
+    for (std::uint64_t i = 0; i < 48000; ++i) {
+        const double want = std::nearbyint((src.at(i, 0) + src.at(i, 1)) / 2.0 * 32768.0);
+        ASSERT_EQ(double(same.wav.at(i, 0)) * 32768.0, want) << "frame " << i;
+    }
+    // Resampled, the two tones keep their levels: 0.25 and 0.15.
+    const Conversion low = Convert(Path("lr.wav"), 0.0, 1.0, Format(22050, 1, 16), Path("lr-low.wav"));
+    ASSERT_EQ(low.wav.frames(), 22050u);
+    double peak = 0;
+    for (float v : low.wav.channel(0)) peak = std::max(peak, double(std::fabs(v)));
+    EXPECT_NEAR(peak, 0.4, 0.01);
+}
+
 // Of several sound streams only the first is converted; pictures are never decoded.
 TEST_F(Engine, OnlyTheFirstSoundStreamIsConverted) {
     const std::string path = Path("two-sounds.mkv");
