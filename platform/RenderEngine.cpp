@@ -83,6 +83,8 @@ struct GroupFrontEnd {
     GstSegment inSegment{};
     int rate = 0;
     int bpf = 0;
+    int channels = 0;
+    bool planar = false;  // the decoder's channels come one after the other
     bool windowKnown = false;
     std::int64_t windowStart = 0;
     std::int64_t need = 0;
@@ -372,10 +374,36 @@ GstFlowReturn SendBatch(GroupFrontEnd& fe, bool lastOfSpan) {
     return gst_pad_chain(fe.queueSink, out);
 }
 
-// Appends 'frames' frames (silence when src is null) to the window's output.
-// A full batch goes out only when more follows, so the span's last frames
-// always sit in a batch that can still be marked.
-GstFlowReturn AppendFrames(GroupFrontEnd& fe, const guint8* src, std::int64_t frames) {
+// Where kept frames come from: interleaved, or in planes of one channel each
+// (as some decoders put them out), which are interleaved on the way into the
+// batch; no data is silence.
+struct FrameSource {
+    const guint8* data = nullptr;
+    gsize planeBytes = 0;  // 0: interleaved
+    std::int64_t frame = 0;
+};
+
+void CopyFrames(const GroupFrontEnd& fe, FrameSource& src, std::int64_t n, guint8* dst) {
+    const auto bpf = static_cast<gsize>(fe.bpf);
+    if (!src.data) {
+        std::memset(dst, 0, static_cast<gsize>(n) * bpf);  // float zero is all-zero bytes
+    } else if (src.planeBytes == 0) {
+        std::memcpy(dst, src.data + static_cast<gsize>(src.frame) * bpf, static_cast<gsize>(n) * bpf);
+    } else {
+        const auto ch = static_cast<std::size_t>(fe.channels);
+        for (std::size_t c = 0; c < ch; ++c) {
+            const float* plane = reinterpret_cast<const float*>(src.data + c * src.planeBytes) + src.frame;
+            float* out = reinterpret_cast<float*>(dst) + c;
+            for (std::int64_t i = 0; i < n; ++i, out += ch) *out = plane[i];
+        }
+    }
+    src.frame += n;
+}
+
+// Appends 'frames' frames to the window's output. A full batch goes out only
+// when more follows, so the span's last frames always sit in a batch that
+// can still be marked.
+GstFlowReturn AppendFrames(GroupFrontEnd& fe, FrameSource src, std::int64_t frames) {
     const auto bpf = static_cast<gsize>(fe.bpf);
     while (frames > 0) {
         if (fe.batch && fe.batchFrames == kBatchFrames)
@@ -388,14 +416,7 @@ GstFlowReturn AppendFrames(GroupFrontEnd& fe, const guint8* src, std::int64_t fr
             fe.batchFirst = fe.base + fe.passed;
         }
         const std::int64_t n = std::min(frames, kBatchFrames - fe.batchFrames);
-        guint8* dst = fe.batchMap.data + static_cast<gsize>(fe.batchFrames) * bpf;
-        const gsize bytes = static_cast<gsize>(n) * bpf;
-        if (src) {
-            std::memcpy(dst, src, bytes);
-            src += bytes;
-        } else {
-            std::memset(dst, 0, bytes);  // float zero is all-zero bytes
-        }
+        CopyFrames(fe, src, n, fe.batchMap.data + static_cast<gsize>(fe.batchFrames) * bpf);
         fe.batchFrames += n;
         fe.passed += n;
         frames -= n;
@@ -404,11 +425,13 @@ GstFlowReturn AppendFrames(GroupFrontEnd& fe, const guint8* src, std::int64_t fr
 }
 
 GstFlowReturn AppendKept(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision& d) {
-    GstFlowReturn ret = AppendFrames(fe, nullptr, d.silenceBefore);
+    GstFlowReturn ret = AppendFrames(fe, FrameSource{}, d.silenceBefore);
     if (ret != GST_FLOW_OK || d.keepCount == 0) return ret;
     GstMapInfo map;
     if (!gst_buffer_map(buf, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
-    ret = AppendFrames(fe, map.data + static_cast<gsize>(d.keepOffset) * static_cast<gsize>(fe.bpf), d.keepCount);
+    // Planes are whole and in order: the decoder's clipping was made compact.
+    const gsize planeBytes = fe.planar ? map.size / static_cast<gsize>(fe.channels) : 0;
+    ret = AppendFrames(fe, FrameSource{map.data, planeBytes, d.keepOffset}, d.keepCount);
     gst_buffer_unmap(buf, &map);
     return ret;
 }
@@ -428,6 +451,8 @@ void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
     gst_event_parse_caps(e, &caps);
     GstAudioInfo ai;
     if (!gst_audio_info_from_caps(&ai, caps)) return;
+    fe.planar = GST_AUDIO_INFO_LAYOUT(&ai) == GST_AUDIO_LAYOUT_NON_INTERLEAVED;
+    fe.channels = GST_AUDIO_INFO_CHANNELS(&ai);
     if (fe.rate == GST_AUDIO_INFO_RATE(&ai) && fe.bpf == GST_AUDIO_INFO_BPF(&ai)) return;
     fe.rate = GST_AUDIO_INFO_RATE(&ai);
     fe.bpf = GST_AUDIO_INFO_BPF(&ai);
@@ -451,7 +476,7 @@ void PadShortEnd(GroupFrontEnd& fe) {
     if (static_cast<guint64>(missing) > gst_util_uint64_scale_int(kMaxPadding, fe.rate, GST_SECOND)) return;
     // The pad is marked ended before its end-of-stream probes run, so the
     // silence goes straight to the queue, ahead of the end of stream.
-    if (AppendFrames(fe, nullptr, missing) == GST_FLOW_OK) SendBatch(fe, false);
+    if (AppendFrames(fe, FrameSource{}, missing) == GST_FLOW_OK) SendBatch(fe, false);
 }
 
 void StartSpanSeek(GroupFrontEnd& fe, gpointer data);
@@ -461,6 +486,15 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer dat
     switch (GST_EVENT_TYPE(e)) {
     case GST_EVENT_CAPS:
         OnCaps(fe, e);
+        if (fe.planar) {
+            // What goes on is interleaved in the batches.
+            GstCaps* caps = nullptr;
+            gst_event_parse_caps(e, &caps);
+            gsth::Caps interleaved = gsth::Caps::Adopt(gst_caps_copy(caps));
+            gst_caps_set_simple(interleaved.get(), "layout", G_TYPE_STRING, "interleaved", nullptr);
+            gst_event_unref(e);
+            GST_PAD_PROBE_INFO_DATA(info) = gst_event_new_caps(interleaved.get());
+        }
         return GST_PAD_PROBE_OK;
     case GST_EVENT_SEGMENT: {
         // The group's output runs in timeline time, from 0 to the selection's length.
@@ -641,7 +675,8 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
         return Result(E_NOINTERFACE, "The GStreamer elements for reading media (parsebin) are not installed.");
     }
     g_object_set(src, "location", spec.path.c_str(), nullptr);
-    gsth::Caps f32 = gsth::Caps::Adopt(gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved"));
+    // Planes are let through: the cut interleaves them as it copies.
+    gsth::Caps f32 = gsth::Caps::Adopt(gst_caps_from_string("audio/x-raw,format=F32LE"));
     g_object_set(floats, "caps", f32.get(), nullptr);
     gst_bin_add_many(bin, src, parse, convert, floats, queue, nullptr);
     if (!gst_element_link(src, parse) || !gst_element_link_many(convert, floats, queue, nullptr))

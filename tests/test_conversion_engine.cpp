@@ -226,6 +226,26 @@ TEST_F(Engine, SurroundIsDownMixedToTheChosenChannels) {
     }
 }
 
+// Left stays left through every decoder, whether it puts out its channels
+// interleaved or one plane after the other.
+TEST_F(Engine, ChannelsKeepTheirSides) {
+    Pcm left = Tone(2.0, 48000, 2, 440.0, 0.4);
+    for (std::size_t i = 1; i < left.samples.size(); i += 2) left.samples[i] = 0.0f;
+    auto rms = [](const std::vector<float>& x) {
+        double sum = 0;
+        for (float v : x) sum += double(v) * v;
+        return std::sqrt(sum / double(std::max<std::size_t>(1, x.size())));
+    };
+    for (AudioKind kind : {AudioKind::M4aAac, AudioKind::OggVorbis, AudioKind::Flac, AudioKind::Mp3}) {
+        const std::string in = Path(std::string("left") + ExtensionOf(kind));
+        ASSERT_TRUE(MakeAudio(in, kind, left)) << in;
+        const Conversion r = Convert(in, 0.25, 1.75, Format(44100, 2, 16), Path("left.wav"));
+        ASSERT_TRUE(r.wav.ok) << in << ": " << r.failure;
+        EXPECT_NEAR(rms(r.wav.channel(0)), 0.4 / std::sqrt(2.0), 0.03) << in;
+        EXPECT_LT(rms(r.wav.channel(1)), 0.01) << in;
+    }
+}
+
 // Stereo wanted as mono is each channel at half weight, sample for sample, at
 // the source's rate and resampled.
 TEST_F(Engine, StereoBecomesMonoAtHalfWeightEach) {

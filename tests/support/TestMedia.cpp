@@ -26,7 +26,9 @@ const char* EncoderChain(AudioKind kind) {
     // behind it would keep that rewrite from reaching the file.
     case AudioKind::Flac: return "audioconvert ! flacenc";
     case AudioKind::Wav: return "audioconvert ! audio/x-raw,format=S16LE ! wavenc";
-    case AudioKind::M4aAac: return "audioconvert ! avenc_aac bitrate=192000 ! aacparse ! mp4mux";
+    // Mid/side coding as avenc_aac sets it up folds a one-sided signal into
+    // both channels; without it the sides stay apart.
+    case AudioKind::M4aAac: return "audioconvert ! avenc_aac bitrate=192000 aac-ms=false aac-pns=false ! aacparse ! mp4mux";
     }
     return "";
 }
@@ -336,7 +338,7 @@ bool MakeVideo(const std::string& path, const VideoSpec& spec, std::string* erro
     if (spec.withAudio) {
         if (audio.samples.empty()) audio = Tone(spec.seconds, 48000, 2, 440.0);
         desc += std::string(" appsrc name=src ! ") +
-                (mkv ? "audioconvert ! vorbisenc ! mux." : "audioconvert ! avenc_aac ! aacparse ! mux.");
+                (mkv ? "audioconvert ! vorbisenc ! mux." : "audioconvert ! avenc_aac aac-ms=false ! aacparse ! mux.");
     }
     return RunLaunch(desc, spec.withAudio ? &audio : nullptr, error);
 }
