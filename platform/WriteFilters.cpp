@@ -110,7 +110,7 @@ struct OutputCounter {
 // What the mixing stage lets through: the wanted channels, or stereo as it
 // comes when mono is wanted, which the converter folds in its own pass.
 struct MixChoice {
-    GstElement* mixCaps = nullptr;  // owned by the wrapper, which outlives the probe
+    gsth::Element mixCaps;
     std::atomic<int> wanted{0};
 
     static GstPadProbeReturn Probe(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -126,7 +126,7 @@ struct MixChoice {
                             gst_structure_get(st, "channel-mask", GST_TYPE_BITMASK, &mask, nullptr) && mask == 0x3;
         const int wanted = self->wanted.load();
         gsth::Caps mix = MixCaps(stereo && wanted == 1 ? 2 : wanted);
-        g_object_set(self->mixCaps, "caps", mix.get(), nullptr);
+        g_object_set(self->mixCaps.get(), "caps", mix.get(), nullptr);
         return GST_PAD_PROBE_OK;
     }
 };
@@ -136,7 +136,7 @@ public:
     AcmWrapperImpl(gsth::Element bin, gsth::Element mix, gsth::Element mixCaps, gsth::Element outCaps)
         : Filter::Impl(std::move(bin)), mixCaps_(std::move(mixCaps)), outCaps_(std::move(outCaps)),
           counter_(std::make_shared<OutputCounter>()), mixChoice_(std::make_shared<MixChoice>()) {
-        mixChoice_->mixCaps = mixCaps_.get();
+        mixChoice_->mixCaps = mixCaps_;
         Apply(format_);
         gsth::Pad mixSink = gsth::Pad::Adopt(gst_element_get_static_pad(mix.get(), "sink"));
         gst_pad_add_probe(mixSink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &MixChoice::Probe,
