@@ -106,4 +106,20 @@ inline Element MakeElement(const char* factory, const char* name = nullptr) {
     return Element::Adopt(GST_ELEMENT(gst_object_ref_sink(e)));
 }
 
+// The ranked factories of a kind that take these caps, best first; free
+// with gst_plugin_feature_list_free.
+inline GList* FactoriesTaking(GstElementFactoryListType type, GstCaps* caps) {
+    GList* all = gst_element_factory_list_get_elements(type, GST_RANK_MARGINAL);
+    GList* fitting = gst_element_factory_list_filter(all, caps, GST_PAD_SINK, FALSE);
+    gst_plugin_feature_list_free(all);
+    return fitting;
+}
+
+inline bool SomeFactoryTakes(GstElementFactoryListType type, GstCaps* caps) {
+    GList* fitting = FactoriesTaking(type, caps);
+    const bool any = fitting != nullptr;
+    gst_plugin_feature_list_free(fitting);
+    return any;
+}
+
 }  // namespace veltrano::gsth

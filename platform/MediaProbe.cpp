@@ -46,12 +46,7 @@ GstPadProbeReturn TrackEnd(GstPad*, GstPadProbeInfo* info, gpointer data) {
 }
 
 bool HasDecoder(GstCaps* caps, GstElementFactoryListType media) {
-    GList* all = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DECODER | media, GST_RANK_MARGINAL);
-    GList* fit = gst_element_factory_list_filter(all, caps, GST_PAD_SINK, FALSE);
-    const bool any = fit != nullptr;
-    gst_plugin_feature_list_free(fit);
-    gst_plugin_feature_list_free(all);
-    return any;
+    return gsth::SomeFactoryTakes(GST_ELEMENT_FACTORY_TYPE_DECODER | media, caps);
 }
 
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {

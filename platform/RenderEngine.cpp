@@ -173,10 +173,8 @@ GstPadProbeReturn CompactPlanes(GstPad*, GstPadProbeInfo* info, gpointer) {
 // first when its library loads (it is not ranked, so playback keeps the
 // installed one).
 GList* DecodersFor(GstCaps* caps) {
-    GList* all = gst_element_factory_list_get_elements(
-        GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, GST_RANK_MARGINAL);
-    GList* fitting = gst_element_factory_list_filter(all, caps, GST_PAD_SINK, FALSE);
-    gst_plugin_feature_list_free(all);
+    GList* fitting =
+        gsth::FactoriesTaking(GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, caps);
     GstElementFactory* own = gst_element_factory_find(kVorbisDecoderElementName);
     if (!own) return fitting;
     if (gst_element_factory_can_sink_all_caps(own, caps) && VorbisDecoderAvailable())
@@ -642,22 +640,13 @@ int BranchesFor(const SourceSpec& spec, bool mp3) {
     return SeeksToTheSample(spec.path) ? kMaxBranches : 1;
 }
 
-bool SomeDemuxerTakes(GstCaps* caps) {
-    GList* demuxers = gst_element_factory_list_get_elements(GST_ELEMENT_FACTORY_TYPE_DEMUXER, GST_RANK_MARGINAL);
-    GList* fitting = gst_element_factory_list_filter(demuxers, caps, GST_PAD_SINK, FALSE);
-    const bool any = fitting != nullptr;
-    gst_plugin_feature_list_free(fitting);
-    gst_plugin_feature_list_free(demuxers);
-    return any;
-}
-
 // A stream that is neither sound nor a container is exposed as it comes: it
 // is never decoded, so parsing its frames (a video's pictures) would be
 // wasted work.
 gboolean ParseOnlySound(GstElement*, GstPad*, GstCaps* caps, gpointer) {
     const GstStructure* s = gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
     if (!s || g_str_has_prefix(gst_structure_get_name(s), "audio/")) return TRUE;
-    return SomeDemuxerTakes(caps);
+    return gsth::SomeFactoryTakes(GST_ELEMENT_FACTORY_TYPE_DEMUXER, caps);
 }
 
 // One branch: file, parser, decoder of the first sound stream, float
