@@ -96,12 +96,6 @@ GstFlowReturn Drain(VeltranoConverter* self) {
     return PushPending(self, true);
 }
 
-bool IsPositionedStereo(const GstAudioInfo& info) {
-    return GST_AUDIO_INFO_CHANNELS(&info) == 2 && !(info.flags & GST_AUDIO_FLAG_UNPOSITIONED) &&
-           info.position[0] == GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT &&
-           info.position[1] == GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT;
-}
-
 // Left and right at half weight each, the mixing stage's own arithmetic for
 // stereo to mono, so the result is the same to the bit.
 void FoldStereo(const float* in, std::size_t frames, std::vector<float>& out) {
@@ -243,6 +237,12 @@ void veltrano_converter_init(VeltranoConverter* self) {
 }
 
 }  // namespace
+
+bool IsPositionedStereo(const GstAudioInfo& info) {
+    return GST_AUDIO_INFO_CHANNELS(&info) == 2 && !(info.flags & GST_AUDIO_FLAG_UNPOSITIONED) &&
+           info.position[0] == GST_AUDIO_CHANNEL_POSITION_FRONT_LEFT &&
+           info.position[1] == GST_AUDIO_CHANNEL_POSITION_FRONT_RIGHT;
+}
 
 bool RegisterConverterElement() {
     return gst_element_register(nullptr, kConverterElementName, GST_RANK_NONE, veltrano_converter_get_type());

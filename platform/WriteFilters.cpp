@@ -119,11 +119,8 @@ struct MixChoice {
         auto* self = static_cast<std::shared_ptr<MixChoice>*>(data)->get();
         GstCaps* caps = nullptr;
         gst_event_parse_caps(e, &caps);
-        const GstStructure* st = gst_caps_get_structure(caps, 0);
-        int channels = 0;
-        guint64 mask = 0;
-        const bool stereo = gst_structure_get_int(st, "channels", &channels) && channels == 2 &&
-                            gst_structure_get(st, "channel-mask", GST_TYPE_BITMASK, &mask, nullptr) && mask == 0x3;
+        GstAudioInfo in;
+        const bool stereo = gst_audio_info_from_caps(&in, caps) && IsPositionedStereo(in);
         const int wanted = self->wanted.load();
         gsth::Caps mix = MixCaps(stereo && wanted == 1 ? 2 : wanted);
         g_object_set(self->mixCaps.get(), "caps", mix.get(), nullptr);
