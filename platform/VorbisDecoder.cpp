@@ -93,13 +93,11 @@ const std::vector<std::uint8_t> kEmptyComment = {3, 'v', 'o', 'r', 'b', 'i', 's'
 
 struct DecoderState {
     const LibAv* av = nullptr;
-    std::array<std::vector<std::uint8_t>, 3> headers;
-    std::array<bool, 3> have{};
+    std::array<std::vector<std::uint8_t>, 3> headers;  // empty until seen
     std::array<std::vector<std::uint8_t>, 3> openedWith;
     AVCodecContext* ctx = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
-    int channels = 0;
 };
 
 struct VeltranoVorbisDecoder {
@@ -117,7 +115,8 @@ GType veltrano_vorbis_decoder_get_type();
 G_DEFINE_TYPE(VeltranoVorbisDecoder, veltrano_vorbis_decoder, GST_TYPE_AUDIO_DECODER)
 #pragma GCC diagnostic pop
 
-DecoderState& StateOf(gpointer p) { return *static_cast<VeltranoVorbisDecoder*>(p)->state; }
+VeltranoVorbisDecoder* Self(gpointer p) { return static_cast<VeltranoVorbisDecoder*>(p); }
+DecoderState& StateOf(gpointer p) { return *Self(p)->state; }
 
 void CloseCodec(DecoderState& s) {
     if (!s.av) return;
@@ -125,7 +124,6 @@ void CloseCodec(DecoderState& s) {
     if (s.packet) s.av->packetFree(&s.packet);
     if (s.frame) s.av->frameFree(&s.frame);
     s.openedWith = {};
-    s.channels = 0;
 }
 
 GstAudioChannelPosition PositionOf(AVChannel channel) {
@@ -163,7 +161,7 @@ void DescribeOutput(const DecoderState& s, GstAudioInfo& info) {
 
 bool OpenCodec(GstAudioDecoder* dec, DecoderState& s) {
     std::array<std::vector<std::uint8_t>, 3> headers = s.headers;
-    if (!s.have[1]) headers[1] = kEmptyComment;
+    if (headers[1].empty()) headers[1] = kEmptyComment;
     if (s.ctx && headers == s.openedWith) return true;  // the same stream's headers again
     CloseCodec(s);
     const std::vector<std::uint8_t> extra = XiphExtradata(headers);
@@ -195,7 +193,6 @@ bool OpenCodec(GstAudioDecoder* dec, DecoderState& s) {
         CloseCodec(s);
         return false;
     }
-    s.channels = s.ctx->ch_layout.nb_channels;
     s.openedWith = headers;
     return true;
 }
@@ -203,8 +200,7 @@ bool OpenCodec(GstAudioDecoder* dec, DecoderState& s) {
 // Keeps a header packet; with the setup header (the last) the codec opens.
 bool NoteHeader(GstAudioDecoder* dec, DecoderState& s, int index, const guint8* data, gsize size) {
     s.headers[static_cast<std::size_t>(index)].assign(data, data + size);
-    s.have[static_cast<std::size_t>(index)] = true;
-    if (index != 2 || !s.have[0]) return true;
+    if (index != 2 || s.headers[0].empty()) return true;
     if (OpenCodec(dec, s)) return true;
     GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("The Vorbis stream's headers could not be read."), (nullptr));
     return false;
@@ -222,7 +218,6 @@ gboolean Stop(GstAudioDecoder* dec) {
     DecoderState& s = StateOf(dec);
     CloseCodec(s);
     s.headers = {};
-    s.have = {};
     return TRUE;
 }
 
@@ -271,7 +266,8 @@ GstFlowReturn PushDecoded(GstAudioDecoder* dec, DecoderState& s) {
         GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr), ("Vorbis packet not decoded (%d)", got), ret);
         return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(dec, nullptr, 1) : ret;
     }
-    const gsize bytes = sizeof(float) * static_cast<gsize>(s.frame->nb_samples) * static_cast<gsize>(s.channels);
+    const int channels = s.ctx->ch_layout.nb_channels;
+    const gsize bytes = sizeof(float) * static_cast<gsize>(s.frame->nb_samples) * static_cast<gsize>(channels);
     GstBuffer* out = gst_audio_decoder_allocate_output_buffer(dec, bytes);
     GstMapInfo map;
     if (!out || !gst_buffer_map(out, &map, GST_MAP_WRITE)) {
@@ -279,7 +275,7 @@ GstFlowReturn PushDecoded(GstAudioDecoder* dec, DecoderState& s) {
         s.av->frameUnref(s.frame);
         return GST_FLOW_ERROR;
     }
-    InterleavePlanes(*s.frame, s.channels, reinterpret_cast<float*>(map.data));
+    InterleavePlanes(*s.frame, channels, reinterpret_cast<float*>(map.data));
     gst_buffer_unmap(out, &map);
     s.av->frameUnref(s.frame);
     return gst_audio_decoder_finish_frame(dec, out, 1);
@@ -322,7 +318,7 @@ void Flush(GstAudioDecoder* dec, gboolean) {
 
 void Finalize(GObject* object) {
     CloseCodec(StateOf(object));
-    delete static_cast<VeltranoVorbisDecoder*>(static_cast<gpointer>(object))->state;
+    delete Self(object)->state;
     G_OBJECT_CLASS(veltrano_vorbis_decoder_parent_class)->finalize(object);
 }
 
