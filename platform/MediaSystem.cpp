@@ -4,6 +4,7 @@
 #include "platform/FileReader.h"
 #include "platform/GstHandles.h"
 #include "platform/Logging.h"
+#include "platform/Mp3Reader.h"
 #include "platform/SpanJoiner.h"
 #include "platform/VorbisDecoder.h"
 
@@ -35,7 +36,7 @@ Result InitializeMedia() {
     }
     RankPreferredDecoders();
     if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement() ||
-        !RegisterVorbisDecoderElement())
+        !RegisterVorbisDecoderElement() || !RegisterMp3ReaderElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return S_OK;

@@ -26,6 +26,8 @@ constexpr std::array<int, 3> kRatesV1 = {44100, 48000, 32000};
 
 // Frames further apart than this are not taken for one stream.
 constexpr std::size_t kMaxResyncBytes = 64 * 1024;
+// How often a scan says how far it has come.
+constexpr std::size_t kScanReport = 1024 * 1024;
 
 std::uint32_t Be32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -154,7 +156,13 @@ std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::si
     return h;
 }
 
-std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f) {
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, std::vector<Mp3FrameRef>* list) {
+    return AnalyzeMp3Stream(f, list, nullptr);
+}
+
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, std::vector<Mp3FrameRef>* list,
+                                              const std::function<void(std::size_t)>& scanned) {
+    if (list) list->clear();
     const std::size_t tagEnd = Id3v2Size(f);
     // An ID3v2 tag at the start is the mark of a raw stream; without one the
     // frames must begin at once, so a container is never taken for one.
@@ -165,6 +173,7 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f) {
     const Mp3FrameHeader head = *HeaderAt(f, *first);
 
     Mp3StreamInfo info;
+    info.layer = head.layer;
     info.sampleRate = head.sampleRate;
     info.channels = head.channels;
     info.samplesPerFrame = head.samplesPerFrame;
@@ -173,11 +182,19 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f) {
 
     std::int64_t frames = 0;
     std::size_t pos = *first;
+    std::size_t told = pos;
     while (pos < f.size()) {
+        if (scanned && pos - told >= kScanReport) {
+            // A resync looks back at most one byte before pos.
+            scanned(pos - 1);
+            told = pos;
+        }
         const auto h = HeaderAt(f, pos);
         if (h && SameStream(*h, head)) {
             // A frame cut short by the end of the file is not decoded.
             if (pos + static_cast<std::size_t>(h->frameBytes) > f.size()) break;
+            if (list && !(frames == 0 && info.hasInfoFrame))
+                list->push_back({pos, static_cast<std::uint32_t>(h->frameBytes)});
             ++frames;
             pos += static_cast<std::size_t>(h->frameBytes);
             continue;
@@ -196,7 +213,7 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f) {
     return info;
 }
 
-std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path) {
+std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path, std::vector<Mp3FrameRef>* frames) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
     struct stat st {};
@@ -209,7 +226,17 @@ std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path) {
     ::close(fd);
     if (map == MAP_FAILED) return std::nullopt;
     ::madvise(map, size, MADV_SEQUENTIAL);
-    const auto result = AnalyzeMp3Stream(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(map), size));
+    auto* bytes = static_cast<std::uint8_t*>(map);
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    std::size_t released = 0;
+    // The scanned pages stay in the page cache; only this process lets go of them.
+    const auto letGo = [&](std::size_t upTo) {
+        const std::size_t end = upTo / page * page;
+        if (end <= released) return;
+        ::madvise(bytes + released, end - released, MADV_DONTNEED);
+        released = end;
+    };
+    const auto result = AnalyzeMp3Stream(std::span<const std::uint8_t>(bytes, size), frames, letGo);
     ::munmap(map, size);
     return result;
 }

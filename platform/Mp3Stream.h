@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace veltrano {
 
@@ -34,6 +36,7 @@ std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::si
 inline constexpr int kMp3DecoderDelay = 529;
 
 struct Mp3StreamInfo {
+    int layer = 0;
     int sampleRate = 0;
     int channels = 0;
     int samplesPerFrame = 0;
@@ -54,13 +57,28 @@ struct Mp3StreamInfo {
     }
 };
 
+// Where one frame that decodes to sound lies in the file.
+struct Mp3FrameRef {
+    std::uint64_t offset = 0;
+    std::uint32_t bytes = 0;
+};
+
 // Analyses a whole file image (or its start when only the header matters).
 // Nothing when the bytes do not start, after any ID3v2 tag, with a run of
-// consistent MPEG audio frames.
-std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file);
+// consistent MPEG audio frames. With 'frames', lists every audio frame in
+// order (the information frame left out), so that a reader can start at any
+// frame exactly.
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file,
+                                              std::vector<Mp3FrameRef>* frames = nullptr);
+// The same, telling 'scanned' now and then how far the scan has come:
+// nothing before that position is read again.
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file, std::vector<Mp3FrameRef>* frames,
+                                              const std::function<void(std::size_t)>& scanned);
 
-// Maps a file and analyses it; nothing when it cannot be read or is not a raw
-// MPEG audio stream.
-std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path);
+// Maps a file and analyses it, listing its frames when asked; nothing when it
+// cannot be read or is not a raw MPEG audio stream. What has been scanned is
+// let go as the scan goes on, so a long file costs no more memory than a
+// short one.
+std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path, std::vector<Mp3FrameRef>* frames = nullptr);
 
 }  // namespace veltrano

@@ -3,6 +3,7 @@
 #include "platform/FileReader.h"
 #include "platform/FilterGraphGst.h"
 #include "platform/Logging.h"
+#include "platform/Mp3Reader.h"
 #include "platform/Mp3Stream.h"
 #include "platform/RecycledBuffers.h"
 #include "platform/SampleWindow.h"
@@ -613,9 +614,8 @@ Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out)
 }
 
 // Containers whose seeks land on the exact sample (their indexes count
-// samples), so that spans decoded apart join without a seam. MP3 is left out:
-// decoded from a seek, some files (an ABR stream at 32 kHz, for one) come out
-// a step different here and there from decoding them whole.
+// samples), so that spans decoded apart join without a seam. An MP3 joins
+// exactly only through our reader, which finds its frames itself.
 bool SeeksToTheSample(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;
@@ -630,13 +630,19 @@ bool SeeksToTheSample(const std::string& path) {
     return false;
 }
 
+// An MP3 read frame by frame, decoded by a decoder that comes out the same
+// from any start; without that decoder the installed parser and decoder
+// serve, in one branch (their seeks land near the frame, not on it).
+bool ReadsMp3Itself(const std::optional<Mp3StreamInfo>& mp3) { return mp3 && mp3->layer == 3 && Mp3ReaderAvailable(); }
+
 // VELTRANO_SPAN_SECONDS=0 keeps every selection in one branch (the tests
 // compare both ways).
-int BranchesFor(const SourceSpec& spec, bool mp3) {
+int BranchesFor(const SourceSpec& spec, const std::optional<Mp3StreamInfo>& mp3) {
     if (const char* env = std::getenv("VELTRANO_SPAN_SECONDS"); env && std::strcmp(env, "0") == 0) return 1;
-    if (mp3 || std::thread::hardware_concurrency() < 2) return 1;
+    if (std::thread::hardware_concurrency() < 2) return 1;
     const MediaTime length = spec.mediaStop - spec.mediaStart;
     if (length <= 2 * kSpanSeconds * kUnitsPerSecond) return 1;
+    if (mp3) return ReadsMp3Itself(mp3) ? kMaxBranches : 1;
     return SeeksToTheSample(spec.path) ? kMaxBranches : 1;
 }
 
@@ -649,16 +655,19 @@ gboolean ParseOnlySound(GstElement*, GstPad*, GstCaps* caps, gpointer) {
     return gsth::SomeFactoryTakes(GST_ELEMENT_FACTORY_TYPE_DEMUXER, caps);
 }
 
-// One branch: file, parser, decoder of the first sound stream, float
-// conversion and the queue that decouples it; returns the queue.
+// One branch: file, parser, decoder of the first sound stream (for an MP3,
+// our reader, which is all three), float conversion and the queue that
+// decouples it; returns the queue.
 Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     const std::string n = std::to_string(fe->branch);
-    GstElement* src = gst_element_factory_make(kFileReaderElementName, ("source " + n).c_str());
-    GstElement* parse = gst_element_factory_make("parsebin", ("parser " + n).c_str());
+    const bool ownMp3 = ReadsMp3Itself(fe->mp3);
+    GstElement* src =
+        gst_element_factory_make(ownMp3 ? kMp3ReaderElementName : kFileReaderElementName, ("source " + n).c_str());
+    GstElement* parse = ownMp3 ? nullptr : gst_element_factory_make("parsebin", ("parser " + n).c_str());
     GstElement* convert = gst_element_factory_make("audioconvert", ("decoded " + n).c_str());
     GstElement* floats = gst_element_factory_make("capsfilter", ("float " + n).c_str());
     GstElement* queue = gst_element_factory_make("queue", ("group queue " + n).c_str());
-    if (!src || !parse || !convert || !floats || !queue) {
+    if (!src || (!ownMp3 && !parse) || !convert || !floats || !queue) {
         for (GstElement* e : {src, parse, convert, floats, queue})
             if (e) gst_object_unref(gst_object_ref_sink(e));
         return Result(E_NOINTERFACE, "The GStreamer elements for reading media (parsebin) are not installed.");
@@ -667,8 +676,9 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     // Planes are let through: the cut interleaves them as it copies.
     gsth::Caps f32 = gsth::Caps::Adopt(gst_caps_from_string("audio/x-raw,format=F32LE"));
     g_object_set(floats, "caps", f32.get(), nullptr);
-    gst_bin_add_many(bin, src, parse, convert, floats, queue, nullptr);
-    if (!gst_element_link(src, parse) || !gst_element_link_many(convert, floats, queue, nullptr))
+    gst_bin_add_many(bin, src, convert, floats, queue, nullptr);
+    if (parse) gst_bin_add(bin, parse);
+    if (!gst_element_link(src, parse ? parse : convert) || !gst_element_link_many(convert, floats, queue, nullptr))
         return Result(E_FAIL, "The front end could not be assembled.");
 
     fe->bin = GST_ELEMENT(bin);
@@ -681,9 +691,15 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     fe->queueSink = queueSink.get();
     gst_segment_init(&fe->inSegment, GST_FORMAT_TIME);
 
-    g_signal_connect(parse, "autoplug-continue", G_CALLBACK(&ParseOnlySound), nullptr);
-    g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
-                          GConnectFlags(0));
+    if (parse) {
+        g_signal_connect(parse, "autoplug-continue", G_CALLBACK(&ParseOnlySound), nullptr);
+        g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
+                              GConnectFlags(0));
+    } else {
+        // The reader puts out every decoded sample, the stated delay included.
+        fe->sawAudio = fe->linked = true;
+        fe->statedLeading = fe->mp3->LeadingSamples();
+    }
     fe->blockId = gst_pad_add_probe(
         fe->floatSrc, GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
         &HoldFirstBuffer, NewRef(fe), &DeleteRef);
@@ -696,7 +712,7 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
 
 Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
     const std::optional<Mp3StreamInfo> mp3 = AnalyzeMp3File(spec.path);
-    const int branches = BranchesFor(spec, mp3.has_value());
+    const int branches = BranchesFor(spec, mp3);
     gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     GstElement* joiner = nullptr;
     if (branches > 1) {

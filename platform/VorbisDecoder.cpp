@@ -1,91 +1,16 @@
 #include "platform/VorbisDecoder.h"
 
+#include "platform/LibAv.h"
+
 #include <gst/audio/gstaudiodecoder.h>
 #include <gst/gst.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/log.h>
-#include <libavutil/macros.h>
-#include <libavutil/mem.h>
-}
-
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
-#include <dlfcn.h>
-#include <mutex>
 
 namespace veltrano {
 
 namespace {
-
-// The entry points used, taken from the library at run time.
-struct LibAv {
-    decltype(&avcodec_find_decoder) findDecoder = nullptr;
-    decltype(&avcodec_alloc_context3) allocContext = nullptr;
-    decltype(&avcodec_open2) open = nullptr;
-    decltype(&avcodec_free_context) freeContext = nullptr;
-    decltype(&avcodec_send_packet) sendPacket = nullptr;
-    decltype(&avcodec_receive_frame) receiveFrame = nullptr;
-    decltype(&avcodec_flush_buffers) flush = nullptr;
-    decltype(&av_packet_alloc) packetAlloc = nullptr;
-    decltype(&av_packet_free) packetFree = nullptr;
-    decltype(&av_frame_alloc) frameAlloc = nullptr;
-    decltype(&av_frame_free) frameFree = nullptr;
-    decltype(&av_frame_unref) frameUnref = nullptr;
-    decltype(&av_mallocz) mallocz = nullptr;
-    decltype(&av_channel_layout_channel_from_index) channelFromIndex = nullptr;
-    decltype(&av_log_set_callback) setLogCallback = nullptr;
-    const AVCodec* vorbis = nullptr;
-};
-
-GST_DEBUG_CATEGORY_STATIC(libavLog);
-
-// The library's messages (a damaged packet, say) go to GStreamer's log, not
-// to the terminal; the decoder reports what matters as stream errors.
-void ForwardLibAvMessage(void*, int level, const char* format, va_list args) {
-    const GstDebugLevel to = level <= AV_LOG_ERROR ? GST_LEVEL_WARNING : level <= AV_LOG_INFO ? GST_LEVEL_INFO
-                                                                                             : GST_LEVEL_DEBUG;
-    if (to > gst_debug_category_get_threshold(libavLog)) return;
-    gst_debug_log_valist(libavLog, to, __FILE__, "libavcodec", __LINE__, nullptr, format, args);
-}
-
-template <typename F>
-bool Bind(void* library, const char* name, F& f) {
-    f = reinterpret_cast<F>(dlsym(library, name));
-    return f != nullptr;
-}
-
-// The library built against; libavutil's entry points are found through it,
-// as it depends on that library.
-const LibAv* LoadLibAv() {
-    static LibAv av;
-    static bool loaded = false;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        void* lib = dlopen("libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR), RTLD_LAZY | RTLD_LOCAL);
-        if (!lib) return;
-        const bool bound = Bind(lib, "avcodec_find_decoder", av.findDecoder) &&
-                           Bind(lib, "avcodec_alloc_context3", av.allocContext) && Bind(lib, "avcodec_open2", av.open) &&
-                           Bind(lib, "avcodec_free_context", av.freeContext) &&
-                           Bind(lib, "avcodec_send_packet", av.sendPacket) &&
-                           Bind(lib, "avcodec_receive_frame", av.receiveFrame) &&
-                           Bind(lib, "avcodec_flush_buffers", av.flush) && Bind(lib, "av_packet_alloc", av.packetAlloc) &&
-                           Bind(lib, "av_packet_free", av.packetFree) && Bind(lib, "av_frame_alloc", av.frameAlloc) &&
-                           Bind(lib, "av_frame_free", av.frameFree) && Bind(lib, "av_frame_unref", av.frameUnref) &&
-                           Bind(lib, "av_mallocz", av.mallocz) &&
-                           Bind(lib, "av_channel_layout_channel_from_index", av.channelFromIndex) &&
-                           Bind(lib, "av_log_set_callback", av.setLogCallback);
-        if (!bound) return;
-        GST_DEBUG_CATEGORY_INIT(libavLog, "veltranolibav", 0, "libavcodec's messages");
-        av.setLogCallback(&ForwardLibAvMessage);
-        av.vorbis = av.findDecoder(AV_CODEC_ID_VORBIS);
-        loaded = av.vorbis != nullptr;
-    });
-    return loaded ? &av : nullptr;
-}
 
 // A comment header with nothing in it, for a stream whose caps carry none:
 // the decoder reads only the other two.
@@ -208,7 +133,7 @@ bool NoteHeader(GstAudioDecoder* dec, DecoderState& s, int index, const guint8* 
 
 gboolean Open(GstAudioDecoder* dec) {
     DecoderState& s = StateOf(dec);
-    s.av = LoadLibAv();
+    s.av = VorbisDecoderAvailable() ? LoadLibAv() : nullptr;
     if (s.av) return TRUE;
     GST_ELEMENT_ERROR(dec, LIBRARY, INIT, ("The Vorbis decoder library could not be loaded."), (nullptr));
     return FALSE;
@@ -378,6 +303,9 @@ bool RegisterVorbisDecoderElement() {
     return gst_element_register(nullptr, kVorbisDecoderElementName, GST_RANK_NONE, veltrano_vorbis_decoder_get_type());
 }
 
-bool VorbisDecoderAvailable() { return LoadLibAv() != nullptr; }
+bool VorbisDecoderAvailable() {
+    const LibAv* av = LoadLibAv();
+    return av && av->vorbis;
+}
 
 }  // namespace veltrano

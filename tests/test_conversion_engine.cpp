@@ -18,6 +18,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 using namespace veltrano;
 using namespace veltrano::test;
@@ -365,8 +366,8 @@ TEST_F(Engine, MissingSourceIsReported) {
 
 }  // namespace
 
-// A long selection in a container that seeks to the sample is decoded in
-// spans side by side: the joined output must be the one-branch output, sample
+// A long selection in a file that seeks to the sample (a container with a
+// sample index, or an MP3 read frame by frame) is decoded in spans side by side: the joined output must be the one-branch output, sample
 // for sample, and clicks on and around the joins land where they belong.
 TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     const std::vector<double> clickTimes = {14.99, 15.0, 16.5, 30.5, 45.0};
@@ -381,10 +382,16 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     }
     std::string e;
     const OutputWaveFormat f = Format(44100, 2, 16);
+    // MP3 also as a low-rate mono VBR stream, whose decoder carries the most
+    // from frame to frame.
+    ASSERT_TRUE(MakeMp3With(Path("long-mono.mp3"), Noise(50.0, 22050, 1, 0.1, 9), "target=quality quality=6", &e)) << e;
     for (const auto& [name, kind] : {std::pair{"long.ogg", AudioKind::OggVorbis}, std::pair{"long.flac", AudioKind::Flac},
-                                     std::pair{"long.m4a", AudioKind::M4aAac}}) {
+                                     std::pair{"long.m4a", AudioKind::M4aAac}, std::pair{"long.mp3", AudioKind::Mp3},
+                                     std::pair{"long-mono.mp3", AudioKind::Mp3}}) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(MakeAudio(Path(name), kind, kind == AudioKind::M4aAac ? tonal : noisy, &e)) << e;
+        if (std::strcmp(name, "long-mono.mp3") != 0) {
+            ASSERT_TRUE(MakeAudio(Path(name), kind, kind == AudioKind::M4aAac ? tonal : noisy, &e)) << e;
+        }
         const Conversion spans = Convert(Path(name), 1.5, 48.5, f, Path("spans.wav"));
         ::setenv("VELTRANO_SPAN_SECONDS", "0", 1);
         const Conversion one = Convert(Path(name), 1.5, 48.5, f, Path("one.wav"));
@@ -408,13 +415,15 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     // Stopped in the middle, the spans leave a complete file too.
     ASSERT_TRUE(MakeAudio(Path("longer.flac"), AudioKind::Flac, Clicks(600.0, {0.5}, 48000, 2), &e)) << e;
     // Early, and late when a branch waits for its turn with a full queue.
-    for (int stopAfterMs : {50, 400}) {
+    // A fast machine may finish before the late stop: then the file is whole.
+    for (int stopAfterMs : {50, 250}) {
         const Conversion stopped = Convert(Path("longer.flac"), 0.0, 600.0, f, Path("stopped-spans.wav"), stopAfterMs);
-        EXPECT_EQ(stopped.outcome, ConversionRunner::Outcome::Stopped) << stopAfterMs;
         ExpectHeader(stopped.wav, f);
-        EXPECT_LE(stopped.wav.frames(), 600u * 44100u);
-        if (stopAfterMs == 50) {
+        if (stopAfterMs == 50 || stopped.outcome != ConversionRunner::Outcome::Done) {
+            EXPECT_EQ(stopped.outcome, ConversionRunner::Outcome::Stopped) << stopAfterMs;
             EXPECT_LT(stopped.wav.frames(), 600u * 44100u);
+        } else {
+            EXPECT_EQ(stopped.wav.frames(), 600u * 44100u);
         }
     }
 }

@@ -319,6 +319,12 @@ bool MakeAudio(const std::string& path, AudioKind kind, const Pcm& pcm, std::str
     return RunLaunch(desc, &pcm, error);
 }
 
+bool MakeMp3With(const std::string& path, const Pcm& pcm, const std::string& encoderSettings, std::string* error) {
+    const std::string desc = "appsrc name=src ! audioconvert ! lamemp3enc " + encoderSettings +
+                             " ! xingmux ! id3v2mux ! filesink location=" + Quote(path);
+    return RunLaunch(desc, &pcm, error);
+}
+
 bool MakeToneFile(const std::string& path, AudioKind kind, double seconds, int rate, int channels,
                   double frequency, std::string* error) {
     return MakeAudio(path, kind, Tone(seconds, rate, channels, frequency), error);

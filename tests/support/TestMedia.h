@@ -25,6 +25,10 @@ Pcm Clicks(double seconds, const std::vector<double>& clickTimes, int rate = 480
 
 // Encodes pcm into a file of the given kind. Returns false and fills error on failure.
 bool MakeAudio(const std::string& path, AudioKind kind, const Pcm& pcm, std::string* error = nullptr);
+// An MP3 made with the given encoder settings ("target=quality quality=4"
+// for VBR), at the PCM's own rate and channel count.
+bool MakeMp3With(const std::string& path, const Pcm& pcm, const std::string& encoderSettings,
+                 std::string* error = nullptr);
 bool MakeToneFile(const std::string& path, AudioKind kind, double seconds, int rate = 48000, int channels = 2,
                   double frequency = 440.0, std::string* error = nullptr);
 
