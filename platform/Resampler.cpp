@@ -37,6 +37,7 @@ double BesselI0(double x) {
 // helpers are inlined, so no vector crosses a call and the ABI note is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
 using V8 = float __attribute__((vector_size(32)));
+using V4 = float __attribute__((vector_size(16)));
 
 __attribute__((always_inline)) inline V8 Load8(const float* p) {
     V8 v;
@@ -59,12 +60,19 @@ __attribute__((always_inline)) inline void DotVector(const float* x, const float
     }
     if (i < length) even += Load8(x + i) * Load8(row + i);
     const V8 acc = even + odd;
-    float lanes[kLanes];
-    std::memcpy(lanes, &acc, sizeof lanes);
-    for (int c = 0; c < C; ++c) {
-        float sum = 0.0f;
-        for (std::size_t l = static_cast<std::size_t>(c); l < kLanes; l += C) sum += lanes[l];
-        y[c] = sum;
+    // Folded in halves, in registers: a store and eight scalar loads per
+    // frame cost as much as a third of the products.
+    const V4 half = V4{acc[0], acc[1], acc[2], acc[3]} + V4{acc[4], acc[5], acc[6], acc[7]};
+    if constexpr (C == 1) {
+        const float pair0 = half[0] + half[2], pair1 = half[1] + half[3];
+        y[0] = pair0 + pair1;
+    } else if constexpr (C == 2) {
+        y[0] = half[0] + half[2];
+        y[1] = half[1] + half[3];
+    } else if constexpr (C == 4) {
+        for (int c = 0; c < 4; ++c) y[c] = half[c];
+    } else {
+        for (int c = 0; c < C; ++c) y[c] = acc[c];
     }
 }
 
