@@ -60,6 +60,7 @@ const LibAv* LoadLibAv() {
         av.setLogCallback(&ForwardLibAvMessage);
         av.vorbis = av.findDecoder(AV_CODEC_ID_VORBIS);
         av.mp3 = av.findDecoderByName("mp3float");
+        av.aac = av.findDecoderByName("aac");
         loaded = true;
     });
     return loaded ? &av : nullptr;

@@ -1,7 +1,7 @@
 #pragma once
-// libavcodec, loaded on first use: its decoders for Vorbis and MP3 are about
-// twice as fast as the installed GStreamer ones, and loading it (about 36 ms,
-// close to a hundred libraries) is paid only by conversions that use them.
+// libavcodec, loaded on first use and bound lazily: its decoders for Vorbis
+// and MP3 are faster than the installed GStreamer ones, and loading it (close
+// to a hundred libraries) is paid only by conversions that use them.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,6 +31,7 @@ struct LibAv {
     decltype(&av_log_set_callback) setLogCallback = nullptr;
     const AVCodec* vorbis = nullptr;  // null where the library has no such decoder
     const AVCodec* mp3 = nullptr;     // the float MP3 decoder
+    const AVCodec* aac = nullptr;     // the float AAC decoder
 };
 
 // The library, or null where it cannot be loaded; loads it on the first call

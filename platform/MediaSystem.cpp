@@ -3,10 +3,10 @@
 #include "platform/ConverterElement.h"
 #include "platform/FileReader.h"
 #include "platform/GstHandles.h"
+#include "platform/LibAvDecoders.h"
 #include "platform/Logging.h"
 #include "platform/Mp3Reader.h"
 #include "platform/SpanJoiner.h"
-#include "platform/VorbisDecoder.h"
 
 #include <atomic>
 
@@ -36,7 +36,7 @@ Result InitializeMedia() {
     }
     RankPreferredDecoders();
     if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement() ||
-        !RegisterVorbisDecoderElement() || !RegisterMp3ReaderElement())
+        !RegisterLibAvDecoderElements() || !RegisterMp3ReaderElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return S_OK;

@@ -2,13 +2,13 @@
 
 #include "platform/FileReader.h"
 #include "platform/FilterGraphGst.h"
+#include "platform/LibAvDecoders.h"
 #include "platform/Logging.h"
 #include "platform/Mp3Reader.h"
 #include "platform/Mp3Stream.h"
 #include "platform/RecycledBuffers.h"
 #include "platform/SampleWindow.h"
 #include "platform/SpanJoiner.h"
-#include "platform/VorbisDecoder.h"
 
 #include <gst/audio/audio.h>
 #include <gst/base/gsttypefindhelper.h>
@@ -171,17 +171,19 @@ GstPadProbeReturn CompactPlanes(GstPad*, GstPadProbeInfo* info, gpointer) {
     return GST_PAD_PROBE_OK;
 }
 
-// The installed decoders for the stream, best first; for Vorbis, ours
-// first when its library loads (it is not ranked, so playback keeps the
-// installed one).
+// The installed decoders for the stream, best first; for Vorbis and AAC,
+// ours first when its library loads (they are not ranked, so playback keeps
+// the installed ones).
 GList* DecodersFor(GstCaps* caps) {
     GList* fitting =
         gsth::FactoriesTaking(GST_ELEMENT_FACTORY_TYPE_DECODER | GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO, caps);
-    GstElementFactory* own = gst_element_factory_find(kVorbisDecoderElementName);
-    if (!own) return fitting;
-    if (gst_element_factory_can_sink_all_caps(own, caps) && VorbisDecoderAvailable())
-        return g_list_prepend(fitting, own);
-    gst_object_unref(own);
+    for (auto [name, available] : {std::pair{kVorbisDecoderElementName, &VorbisDecoderAvailable},
+                                   std::pair{kAacDecoderElementName, &AacDecoderAvailable}}) {
+        GstElementFactory* own = gst_element_factory_find(name);
+        if (!own) continue;
+        if (gst_element_factory_can_sink_all_caps(own, caps) && available()) return g_list_prepend(fitting, own);
+        gst_object_unref(own);
+    }
     return fitting;
 }
 

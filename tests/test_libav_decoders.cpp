@@ -1,9 +1,9 @@
-// The conversion graph's Vorbis decoder against the installed one, on files
-// made here: the same frames at the same times, channel by channel, from the
-// start and after a seek; a damaged packet does not stop the stream; and the
-// headers reach the codec as it reads them.
+// The conversion graph's Vorbis and AAC decoders against the installed ones,
+// on files made here: the same frames at the same times, channel by channel,
+// from the start and after a seek; a damaged packet does not stop the stream;
+// and Vorbis's headers reach the codec as it reads them.
 
-#include "platform/VorbisDecoder.h"
+#include "platform/LibAvDecoders.h"
 #include "tests/support/TestMedia.h"
 
 #include <gst/app/gstappsink.h>
@@ -85,10 +85,12 @@ GstPadProbeReturn DamagePacket(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-// Decodes with the named decoder; from 'seekTo' seconds when not negative;
-// damages the n-th packet into the decoder when damage > 0.
-Decoded Decode(const std::string& path, const char* decoder, double seekTo = -1, int damage = 0) {
-    const std::string launch = "filesrc location=\"" + path + "\" ! oggdemux ! " + decoder +
+// Decodes with the named decoder behind the given demuxer (and parser);
+// from 'seekTo' seconds when not negative; damages the n-th packet into the
+// decoder when damage > 0.
+Decoded Decode(const std::string& path, const char* decoder, double seekTo = -1, int damage = 0,
+               const std::string& demux = "oggdemux") {
+    const std::string launch = "filesrc location=\"" + path + "\" ! " + demux + " ! " + decoder +
                                " name=dec ! audioconvert ! audio/x-raw,format=F32LE,layout=interleaved ! "
                                "appsink name=out sync=false";
     GError* err = nullptr;
@@ -167,16 +169,16 @@ Pcm DistinctChannels(double seconds, int rate, int channels) {
     return pcm;
 }
 
-class VorbisDecoder : public ::testing::Test {
+class LibAvDecoders : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         ASSERT_TRUE(VorbisDecoderAvailable()) << "libavcodec's Vorbis decoder could not be loaded";
     }
-    std::string Make(const char* name, const Pcm& pcm) {
+    std::string Make(const char* name, const Pcm& pcm, AudioKind kind = AudioKind::OggVorbis) {
         const std::string path = dir_.filePath(name).toStdString();
         std::string error;
-        EXPECT_TRUE(MakeAudio(path, AudioKind::OggVorbis, pcm, &error)) << error;
+        EXPECT_TRUE(MakeAudio(path, kind, pcm, &error)) << error;
         return path;
     }
     QTemporaryDir dir_;
@@ -194,7 +196,7 @@ void ExpectSameAsInstalled(const Decoded& ours, const Decoded& theirs, const cha
     }
 }
 
-TEST_F(VorbisDecoder, DecodesAsTheInstalledDecoderDoes) {
+TEST_F(LibAvDecoders, VorbisDecodesAsTheInstalledDecoderDoes) {
     for (auto [rate, channels] : {std::pair{48000, 2}, std::pair{22050, 1}, std::pair{44100, 6}}) {
         const std::string name = std::to_string(rate) + "-" + std::to_string(channels) + ".ogg";
         const std::string path = Make(name.c_str(), DistinctChannels(2.5, rate, channels));
@@ -205,13 +207,43 @@ TEST_F(VorbisDecoder, DecodesAsTheInstalledDecoderDoes) {
     }
 }
 
-TEST_F(VorbisDecoder, DamagedPacketDoesNotStopTheStream) {
+TEST_F(LibAvDecoders, DamagedVorbisPacketDoesNotStopTheStream) {
     const std::string path = Make("damaged.ogg", DistinctChannels(3.0, 48000, 2));
     const Decoded whole = Decode(path, kVorbisDecoderElementName);
     const Decoded damaged = Decode(path, kVorbisDecoderElementName, -1, 40);
     // At most the damaged packet's own samples (one long block) are lost.
     EXPECT_GE(damaged.frames() + 2048, whole.frames());
     EXPECT_LE(damaged.frames(), whole.frames() + 2048);
+}
+
+// The same library as the installed AAC decoder: the same samples exactly,
+// from the start and after a seek, mono, stereo and 5.1.
+TEST_F(LibAvDecoders, AacDecodesAsTheInstalledDecoderDoes) {
+    ASSERT_TRUE(AacDecoderAvailable()) << "libavcodec's AAC decoder could not be loaded";
+    const std::string demux = "qtdemux ! aacparse";
+    for (auto [rate, channels] : {std::pair{48000, 2}, std::pair{22050, 1}, std::pair{44100, 6}}) {
+        const std::string name = std::to_string(rate) + "-" + std::to_string(channels) + ".m4a";
+        const std::string path = Make(name.c_str(), DistinctChannels(2.5, rate, channels), AudioKind::M4aAac);
+        for (double from : {-1.0, 1.3}) {
+            const Decoded ours = Decode(path, kAacDecoderElementName, from, 0, demux);
+            const Decoded theirs = Decode(path, "avdec_aac", from, 0, demux);
+            const std::string what = name + (from < 0 ? "" : " from 1.3 s");
+            ExpectSameAsInstalled(ours, theirs, what.c_str());
+            for (const auto& [position, samples] : theirs.channels) {
+                if (ours.channels.count(position)) {
+                    EXPECT_EQ(ours.channels.at(position), samples) << what;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(LibAvDecoders, DamagedAacFrameDoesNotStopTheStream) {
+    const std::string path = Make("damaged.m4a", DistinctChannels(3.0, 48000, 2), AudioKind::M4aAac);
+    const Decoded whole = Decode(path, kAacDecoderElementName, -1, 0, "qtdemux ! aacparse");
+    const Decoded damaged = Decode(path, kAacDecoderElementName, -1, 40, "qtdemux ! aacparse");
+    EXPECT_GE(damaged.frames() + 1024, whole.frames());
+    EXPECT_LE(damaged.frames(), whole.frames() + 1024);
 }
 
 }  // namespace
