@@ -1,5 +1,7 @@
 #include "platform/FileReader.h"
 
+#include "platform/LocationProperty.h"
+
 #include <gst/base/gstbasesrc.h>
 #include <gst/gst.h>
 
@@ -18,8 +20,6 @@ namespace {
 
 constexpr std::size_t kBlockBytes = 256 * 1024;
 constexpr guint64 kBlockAlign = 4096;
-
-enum { PROP_0, PROP_LOCATION };
 
 struct ReaderState {
     std::string location;
@@ -168,20 +168,11 @@ gboolean Query(GstBaseSrc* src, GstQuery* query) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-    if (id != PROP_LOCATION) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
-    const gchar* location = g_value_get_string(value);
-    Self(object)->state->location = location ? location : "";
+    SetLocationProperty(object, id, value, pspec, Self(object)->state->location);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-    if (id != PROP_LOCATION) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
-    g_value_set_string(value, Self(object)->state->location.c_str());
+    GetLocationProperty(object, id, value, pspec, Self(object)->state->location);
 }
 
 void Finalize(GObject* object) {
@@ -196,10 +187,7 @@ void veltrano_file_reader_class_init(VeltranoFileReaderClass* klass) {
     objectClass->set_property = &SetProperty;
     objectClass->get_property = &GetProperty;
     objectClass->finalize = &Finalize;
-    g_object_class_install_property(
-        objectClass, PROP_LOCATION,
-        g_param_spec_string("location", "Location", "The file to read", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    InstallLocationProperty(objectClass, "The file to read");
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_static_pad_template(elementClass, &kSrcTemplate);
     gst_element_class_set_static_metadata(elementClass, "Veltrano file reader", "Source/File",

@@ -348,22 +348,24 @@ void veltrano_libav_decoder_init(VeltranoLibAvDecoder* self) {
     GST_PAD_SET_ACCEPT_TEMPLATE(GST_AUDIO_DECODER_SINK_PAD(dec));
 }
 
-void veltrano_vorbis_decoder_class_init(VeltranoVorbisDecoderClass* klass) {
-    reinterpret_cast<VeltranoLibAvDecoderClass*>(klass)->codec = Codec::Vorbis;
+// What sets one codec's element apart: its codec, its input and its name.
+void SetUpCodecClass(gpointer klass, Codec codec, GstStaticPadTemplate* sink, const char* longName,
+                     const char* description) {
+    static_cast<VeltranoLibAvDecoderClass*>(klass)->codec = codec;
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    gst_element_class_add_static_pad_template(elementClass, &kVorbisSinkTemplate);
-    gst_element_class_set_static_metadata(elementClass, "Veltrano Vorbis decoder", "Codec/Decoder/Audio",
-                                          "Decodes Vorbis with libavcodec", "Veltrano");
+    gst_element_class_add_static_pad_template(elementClass, sink);
+    gst_element_class_set_static_metadata(elementClass, longName, "Codec/Decoder/Audio", description, "Veltrano");
+}
+
+void veltrano_vorbis_decoder_class_init(VeltranoVorbisDecoderClass* klass) {
+    SetUpCodecClass(klass, Codec::Vorbis, &kVorbisSinkTemplate, "Veltrano Vorbis decoder",
+                    "Decodes Vorbis with libavcodec");
 }
 
 void veltrano_vorbis_decoder_init(VeltranoVorbisDecoder*) {}
 
 void veltrano_aac_decoder_class_init(VeltranoAacDecoderClass* klass) {
-    reinterpret_cast<VeltranoLibAvDecoderClass*>(klass)->codec = Codec::Aac;
-    GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
-    gst_element_class_add_static_pad_template(elementClass, &kAacSinkTemplate);
-    gst_element_class_set_static_metadata(elementClass, "Veltrano AAC decoder", "Codec/Decoder/Audio",
-                                          "Decodes AAC with libavcodec", "Veltrano");
+    SetUpCodecClass(klass, Codec::Aac, &kAacSinkTemplate, "Veltrano AAC decoder", "Decodes AAC with libavcodec");
 }
 
 void veltrano_aac_decoder_init(VeltranoAacDecoder*) {}

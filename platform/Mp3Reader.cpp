@@ -1,6 +1,7 @@
 #include "platform/Mp3Reader.h"
 
 #include "platform/LibAv.h"
+#include "platform/LocationProperty.h"
 
 #include <gst/audio/audio.h>
 #include <gst/base/gstbasesrc.h>
@@ -27,8 +28,6 @@ constexpr std::size_t kFramesPerBuffer = 8;
 constexpr std::uint64_t kRunInBytes = 511 + 512;
 // Frame bytes are read from the file in blocks of this size.
 constexpr std::size_t kBlockBytes = 256 * 1024;
-
-enum { PROP_0, PROP_LOCATION };
 
 struct ReaderState {
     std::string location;
@@ -287,20 +286,11 @@ gboolean Query(GstBaseSrc* src, GstQuery* query) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-    if (id != PROP_LOCATION) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
-    const gchar* location = g_value_get_string(value);
-    StateOf(object).location = location ? location : "";
+    SetLocationProperty(object, id, value, pspec, StateOf(object).location);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-    if (id != PROP_LOCATION) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
-        return;
-    }
-    g_value_set_string(value, StateOf(object).location.c_str());
+    GetLocationProperty(object, id, value, pspec, StateOf(object).location);
 }
 
 void Finalize(GObject* object) {
@@ -319,10 +309,7 @@ void veltrano_mp3_reader_class_init(VeltranoMp3ReaderClass* klass) {
     objectClass->set_property = &SetProperty;
     objectClass->get_property = &GetProperty;
     objectClass->finalize = &Finalize;
-    g_object_class_install_property(
-        objectClass, PROP_LOCATION,
-        g_param_spec_string("location", "Location", "The MP3 file to read", nullptr,
-                            GParamFlags(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
+    InstallLocationProperty(objectClass, "The MP3 file to read");
     GstElementClass* elementClass = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_static_pad_template(elementClass, &kSrcTemplate);
     gst_element_class_set_static_metadata(elementClass, "Veltrano MP3 reader", "Source/File/Decoder/Audio",
