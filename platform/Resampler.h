@@ -43,13 +43,14 @@ private:
     std::int64_t stepFrac_ = 0; // and the rest, in 1/phases_
     int half_ = 0;
     int taps_ = 0;
-    std::size_t rowLength_ = 0;  // taps * channels, padded for vector reads
+    std::size_t rowLength_ = 0;  // taps, padded for vector reads; one row serves every channel
     int tableRows_ = 0;          // phases_ rows, or a finer grid interpolated between
     bool interpolate_ = false;
     std::vector<float> table_;
 
-    // Input history: frame 0 of 'history_' is absolute input frame historyStart_.
-    std::vector<float> history_;
+    // Input history, one plane per channel: frame 0 of each is absolute input
+    // frame historyStart_.
+    std::vector<std::vector<float>> history_;
     std::int64_t historyStart_ = 0;
     std::int64_t historyFrames_ = 0;
     std::int64_t inputFrames_ = 0;
