@@ -9,7 +9,12 @@
 #include "platform/Mp3Stream.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
+
+typedef struct _GstElement GstElement;
 
 namespace veltrano {
 
@@ -22,9 +27,28 @@ bool RegisterMp3ReaderElement();
 // Whether the decoder library loads; loads it on the first call.
 bool Mp3ReaderAvailable();
 
+// What the reader reads a file by: its stream and every audio frame.
+struct Mp3FrameTable {
+    Mp3StreamInfo info;
+    std::vector<Mp3FrameRef> frames;
+    // A frame's bytes before its main data (header, check word, side
+    // information), and how far back its main data may begin.
+    std::uint32_t frameOverhead = 0;
+    std::uint32_t backReference = 0;
+};
+
+// The table of a layer III file; null when the file is not one.
+std::shared_ptr<const Mp3FrameTable> ReadMp3FrameTable(const std::string& path);
+
+// Hands a reader the table of its file, read already, so that it does not
+// read it again; without one, it reads the table when it starts.
+void SetMp3ReaderTable(GstElement* reader, std::shared_ptr<const Mp3FrameTable> table);
+
 // The frame to start decoding at so that frame 'first' comes out exact: its
 // predecessor must decode whole (the overlap of the two), and that one's
-// main data may begin up to 511 bytes back, in frames before it.
-std::size_t RunInStart(const std::vector<Mp3FrameRef>& frames, std::size_t first);
+// main data may begin up to 'backReference' bytes back, in the main data of
+// the frames before it; twice that, and a few frames at least, for margin.
+std::size_t RunInStart(const std::vector<Mp3FrameRef>& frames, std::size_t first, std::uint32_t frameOverhead,
+                       std::uint32_t backReference);
 
 }  // namespace veltrano

@@ -79,10 +79,6 @@ bool IsTrailingTag(std::span<const std::uint8_t> f, std::size_t pos) {
     return at("TAG") || at("APETAGEX") || at("LYRICSBEGIN");
 }
 
-int SideInfoBytes(const Mp3FrameHeader& h) {
-    if (h.version == 1) return h.channels == 1 ? 17 : 32;
-    return h.channels == 1 ? 9 : 17;
-}
 
 // Reads a Xing/Info header (and its LAME extension) or a VBRI header in the
 // first frame; true when the frame is such an information frame.
@@ -90,7 +86,7 @@ bool ReadInfoFrame(std::span<const std::uint8_t> f, std::size_t pos, const Mp3Fr
     const std::size_t end = pos + static_cast<std::size_t>(h.frameBytes);
     if (end > f.size()) return false;
     if (h.layer == 3) {
-        const std::size_t xing = pos + 4 + (h.crc ? 2 : 0) + static_cast<std::size_t>(SideInfoBytes(h));
+        const std::size_t xing = pos + 4 + (h.crc ? 2 : 0) + static_cast<std::size_t>(Mp3SideInfoBytes(h));
         if (xing + 8 <= end && (std::memcmp(&f[xing], "Xing", 4) == 0 || std::memcmp(&f[xing], "Info", 4) == 0)) {
             const std::uint32_t flags = Be32(&f[xing + 4]);
             std::size_t p = xing + 8;
@@ -119,6 +115,11 @@ bool ReadInfoFrame(std::span<const std::uint8_t> f, std::size_t pos, const Mp3Fr
 }
 
 }  // namespace
+
+int Mp3SideInfoBytes(const Mp3FrameHeader& h) {
+    if (h.version == 1) return h.channels == 1 ? 17 : 32;
+    return h.channels == 1 ? 9 : 17;
+}
 
 std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::size_t available) {
     if (available < 4) return std::nullopt;
@@ -195,6 +196,7 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, s
             if (pos + static_cast<std::size_t>(h->frameBytes) > f.size()) break;
             if (list && !(frames == 0 && info.hasInfoFrame))
                 list->push_back({pos, static_cast<std::uint32_t>(h->frameBytes)});
+            info.channelsVary = info.channelsVary || h->channels != head.channels;
             ++frames;
             pos += static_cast<std::size_t>(h->frameBytes);
             continue;

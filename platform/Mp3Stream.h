@@ -31,6 +31,10 @@ struct Mp3FrameHeader {
 // valid, fixed-bitrate MPEG audio header.
 std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::size_t available);
 
+// Bytes of side information after the header (and check word) of a layer
+// III frame.
+int Mp3SideInfoBytes(const Mp3FrameHeader& h);
+
 // The layer III decoder's own delay, which gapless decoders add to the
 // encoder delay a LAME tag states.
 inline constexpr int kMp3DecoderDelay = 529;
@@ -44,6 +48,7 @@ struct Mp3StreamInfo {
     std::size_t firstFrameOffset = 0;  // the first frame (possibly the Info frame)
     bool hasInfoFrame = false;         // a Xing/Info/VBRI frame that decodes to nothing
     bool hasGaplessInfo = false;       // the encoder stated its delay and padding
+    bool channelsVary = false;         // mono and stereo frames both (a joined or broken file)
     int encoderDelay = 0;              // samples, as stated
     int encoderPadding = 0;            // samples, as stated
 

@@ -64,6 +64,7 @@ struct GroupFrontEnd {
     GstClockTime selectionStart = 0;  // media time of the selection, ns
     GstClockTime length = 0;          // ns
     std::optional<Mp3StreamInfo> mp3;
+    std::shared_ptr<const Mp3FrameTable> mp3Table;  // when our reader reads it
 
     std::mutex linkMutex;
     bool linked = false;
@@ -140,9 +141,9 @@ void PostStreamError(GroupFrontEnd& fe, gint code, const std::string& text) {
     g_error_free(err);
 }
 
-// Decoders clip their first and last buffers by describing the kept part in
-// a planar buffer's audio meta; rewrite such buffers compactly so that every
-// later stage reads the right samples.
+// Decoders, and the float conversion passing planes through, clip a planar
+// buffer by describing the kept part in its audio meta only; such buffers
+// are rewritten compactly before the cut, which reads planes by size.
 GstPadProbeReturn CompactPlanes(GstPad*, GstPadProbeInfo* info, gpointer) {
     GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
     GstAudioMeta* meta = gst_buffer_get_audio_meta(buf);
@@ -204,8 +205,6 @@ GstElement* LinkDecoder(GroupFrontEnd& fe, GstPad* pad, GstCaps* caps) {
     }
     gst_plugin_feature_list_free(fitting);
     if (!chosen) return nullptr;
-    gsth::Pad src = gsth::Pad::Adopt(gst_element_get_static_pad(chosen, "src"));
-    gst_pad_add_probe(src.get(), GST_PAD_PROBE_TYPE_BUFFER, &CompactPlanes, nullptr, nullptr);
     gst_element_sync_state_with_parent(chosen);
     return chosen;
 }
@@ -660,19 +659,18 @@ bool SeeksToTheSample(const std::string& path) {
     return false;
 }
 
-// An MP3 read frame by frame, decoded by a decoder that comes out the same
-// from any start; without that decoder the installed parser and decoder
-// serve, in one branch (their seeks land near the frame, not on it).
-bool ReadsMp3Itself(const std::optional<Mp3StreamInfo>& mp3) { return mp3 && mp3->layer == 3 && Mp3ReaderAvailable(); }
-
 // VELTRANO_SPAN_SECONDS=0 keeps every selection in one branch (the tests
-// compare both ways).
-int BranchesFor(const SourceSpec& spec, const std::optional<Mp3StreamInfo>& mp3) {
+// compare both ways). An MP3 is decoded in spans only by our reader, whose
+// decoder comes out the same from any start; the installed parser and
+// decoder serve it in one branch (their seeks land near the frame, not on it).
+int BranchesFor(const SourceSpec& spec, bool mp3, const Mp3FrameTable* ownMp3) {
     if (const char* env = std::getenv("VELTRANO_SPAN_SECONDS"); env && std::strcmp(env, "0") == 0) return 1;
     if (std::thread::hardware_concurrency() < 2) return 1;
     const MediaTime length = spec.mediaStop - spec.mediaStart;
     if (length <= 2 * kSpanSeconds * kUnitsPerSecond) return 1;
-    if (mp3) return ReadsMp3Itself(mp3) ? kMaxBranches : 1;
+    // A file that changes between mono and stereo decodes differently from a
+    // start in its mono part: the decoder keeps the second channel's state.
+    if (mp3) return ownMp3 && !ownMp3->info.channelsVary ? kMaxBranches : 1;
     return SeeksToTheSample(spec.path) ? kMaxBranches : 1;
 }
 
@@ -690,7 +688,7 @@ gboolean ParseOnlySound(GstElement*, GstPad*, GstCaps* caps, gpointer) {
 // decouples it; returns the queue.
 Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
     const std::string n = std::to_string(fe->branch);
-    const bool ownMp3 = ReadsMp3Itself(fe->mp3);
+    const bool ownMp3 = fe->mp3Table != nullptr;
     GstElement* src =
         gst_element_factory_make(ownMp3 ? kMp3ReaderElementName : kFileReaderElementName, ("source " + n).c_str());
     GstElement* parse = ownMp3 ? nullptr : gst_element_factory_make("parsebin", ("parser " + n).c_str());
@@ -703,6 +701,7 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
         return Result(E_NOINTERFACE, "The GStreamer elements for reading media (parsebin) are not installed.");
     }
     g_object_set(src, "location", spec.path.c_str(), nullptr);
+    if (ownMp3) SetMp3ReaderTable(src, fe->mp3Table);
     // Planes and 16-bit samples are let through: the cut makes them
     // interleaved floats as it copies, a pass less over every sample.
     gsth::Caps f32 = gsth::Caps::Adopt(
@@ -732,6 +731,8 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
         fe->sawAudio = fe->linked = true;
         fe->statedLeading = fe->mp3->LeadingSamples();
     }
+    // Ahead of the probes below: they see what it makes.
+    gst_pad_add_probe(fe->floatSrc, GST_PAD_PROBE_TYPE_BUFFER, &CompactPlanes, nullptr, nullptr);
     fe->blockId = gst_pad_add_probe(
         fe->floatSrc, GstPadProbeType(GST_PAD_PROBE_TYPE_BLOCK | GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
         &HoldFirstBuffer, NewRef(fe), &DeleteRef);
@@ -743,8 +744,12 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
 }
 
 Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
-    const std::optional<Mp3StreamInfo> mp3 = AnalyzeMp3File(spec.path);
-    const int branches = BranchesFor(spec, mp3);
+    // An MP3's frames are read once, for every branch's reader.
+    std::shared_ptr<const Mp3FrameTable> mp3Table = ReadMp3FrameTable(spec.path);
+    const std::optional<Mp3StreamInfo> mp3 =
+        mp3Table ? std::optional<Mp3StreamInfo>(mp3Table->info) : AnalyzeMp3File(spec.path);
+    if (mp3Table && !Mp3ReaderAvailable()) mp3Table.reset();
+    const int branches = BranchesFor(spec, mp3.has_value(), mp3Table.get());
     gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
     GstElement* joiner = nullptr;
     if (branches > 1) {
@@ -758,6 +763,7 @@ Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut,
         fe->selectionStart = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStart));
         fe->length = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStop - spec.mediaStart));
         fe->mp3 = mp3;
+        fe->mp3Table = mp3Table;
         fe->branch = b;
         fe->branches = branches;
         if (Result r = BuildBranch(GST_BIN(bin.get()), spec, fe); r.failed()) return r;

@@ -126,6 +126,32 @@ TEST(Mp3Stream, FramesAreCountedThroughJunkButNotPastTheEnd) {
     EXPECT_FALSE(AnalyzeMp3Stream(other));
 }
 
+// The frame list a reader starts from: every audio frame where it lies,
+// the information frame and junk left out; a change between stereo and mono
+// is noticed.
+TEST(Mp3Stream, FramesAreListedWhereTheyLie) {
+    Bytes file = Id3Tag();
+    Append(file, InfoFrame(576, 600));
+    Append(file, Frame());
+    Append(file, Bytes(11, 0x00));
+    Append(file, Frame(true));
+    Append(file, Frame());
+    std::vector<Mp3FrameRef> frames;
+    const auto info = AnalyzeMp3Stream(file, &frames);
+    ASSERT_TRUE(info);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].offset, 30u + 417u);
+    EXPECT_EQ(frames[1].offset, 30u + 2 * 417u + 11u);
+    EXPECT_EQ(frames[1].bytes, 418u);
+    EXPECT_EQ(frames[2].offset, 30u + 3 * 417u + 11u + 1u);
+    EXPECT_FALSE(info->channelsVary);
+    Bytes mono = Frame();
+    mono[3] = 0xC0;  // single channel
+    Append(file, mono);
+    EXPECT_TRUE(AnalyzeMp3Stream(file, &frames)->channelsVary);
+    EXPECT_EQ(frames.size(), 4u);
+}
+
 TEST(SampleWindow, CutsTheSelectionOutOfBuffers) {
     // Window of 100 frames from input position 1000.
     TrimDecision d = DecideTrim(1000, 100, 0, 900, 50);  // wholly before

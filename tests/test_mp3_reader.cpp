@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,18 +37,22 @@ std::vector<Mp3FrameRef> FramesOf(std::initializer_list<std::uint32_t> sizes) {
     return frames;
 }
 
-// The predecessor is decoded whole, and before it enough frames to hold the
+// The predecessor is decoded whole, and before it at least four frames
+// whose main data (what follows header and side information) holds twice the
 // largest back reference of its main data.
-TEST(Mp3RunIn, CoversThePredecessorsBackReference) {
+TEST(Mp3RunIn, CoversThePredecessorsBackReferenceInMainData) {
     const std::vector<Mp3FrameRef> small(60, Mp3FrameRef{0, 100});
-    EXPECT_EQ(RunInStart(small, 50), 38u);  // 11 frames of 100 bytes before the predecessor
-    EXPECT_EQ(RunInStart(small, 5), 0u);    // as far back as the file goes
-    EXPECT_EQ(RunInStart(small, 1), 0u);
-    EXPECT_EQ(RunInStart(small, 0), 0u);
-    const auto large = FramesOf({1500, 1500, 1500, 1500, 1500});
-    EXPECT_EQ(RunInStart(large, 4), 2u);  // one large frame holds any back reference
-    const auto mixed = FramesOf({900, 100, 100, 100, 100});
-    EXPECT_EQ(RunInStart(mixed, 4), 0u);
+    EXPECT_EQ(RunInStart(small, 50, 40, 511), 31u);  // 18 frames of 60 bytes before the predecessor
+    EXPECT_EQ(RunInStart(small, 5, 40, 511), 0u);    // as far back as the file goes
+    EXPECT_EQ(RunInStart(small, 1, 40, 511), 0u);
+    EXPECT_EQ(RunInStart(small, 0, 40, 511), 0u);
+    const std::vector<Mp3FrameRef> large(10, Mp3FrameRef{0, 1500});
+    EXPECT_EQ(RunInStart(large, 8, 38, 511), 3u);  // large frames: four of them
+    const auto mixed = FramesOf({900, 100, 100, 100, 100, 100, 100});
+    EXPECT_EQ(RunInStart(mixed, 6, 40, 511), 0u);
+    // Low-rate MPEG-2 stereo: a byte of main data in a 24-byte frame.
+    const std::vector<Mp3FrameRef> tiny(800, Mp3FrameRef{0, 24});
+    EXPECT_EQ(RunInStart(tiny, 700, 23, 255), 189u);
 }
 
 struct Read {
@@ -61,8 +66,9 @@ struct Read {
     std::size_t frames() const { return channels ? samples.size() / std::size_t(channels) : 0; }
 };
 
-// Reads a file through the reader; from 'seekTo' seconds when not negative.
-Read ReadFile(const std::string& path, double seekTo = -1) {
+// Reads a file through the reader; from 'seekTo' seconds when not negative;
+// 'whenPaused' runs once the reader has started, before data flows on.
+Read ReadFile(const std::string& path, double seekTo = -1, const std::function<void()>& whenPaused = nullptr) {
     const std::string launch = std::string(kMp3ReaderElementName) + " location=\"" + path +
                                "\" ! audioconvert ! audio/x-raw,format=F32LE,layout=interleaved ! "
                                "appsink name=out sync=false";
@@ -78,6 +84,7 @@ Read ReadFile(const std::string& path, double seekTo = -1) {
     GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "out");
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
     const bool started = gst_element_get_state(pipeline, nullptr, nullptr, 10 * GST_SECOND) != GST_STATE_CHANGE_FAILURE;
+    if (started && whenPaused) whenPaused();
     if (started && seekTo >= 0) {
         EXPECT_TRUE(gst_element_seek_simple(pipeline, GST_FORMAT_TIME,
                                             GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE),
@@ -214,6 +221,16 @@ TEST_F(Mp3Reader, DamagedFramesKeepTheirLength) {
     EXPECT_EQ(std::memcmp(damaged.samples.data() + from, clean.samples.data() + from,
                           (clean.samples.size() - from) * sizeof(float)),
               0);
+}
+
+// A file cut short under the reader is an error, not silence.
+TEST_F(Mp3Reader, AFileCutShortWhileReadIsAnError) {
+    const std::string path = Path("cut.mp3");
+    std::string e;
+    ASSERT_TRUE(MakeMp3With(path, Noise(30.0, 44100, 2, 0.3, 5), "target=bitrate bitrate=128 cbr=true", &e)) << e;
+    const Read r = ReadFile(path, -1, [&] { ASSERT_TRUE(QFile::resize(QString::fromStdString(path), 300 * 1024)); });
+    EXPECT_NE(r.error, "");
+    EXPECT_LT(r.frames(), std::size_t(20 * 44100));
 }
 
 TEST_F(Mp3Reader, WhatIsNotAnMp3IsRefused) {
