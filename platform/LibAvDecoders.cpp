@@ -108,7 +108,8 @@ void DescribeOutput(const DecoderState& s, const AVFrame& frame, GstAudioInfo& i
     }
     std::vector<GstAudioChannelPosition> pos(static_cast<std::size_t>(n));
     for (int c = 0; c < n; ++c)
-        pos[static_cast<std::size_t>(c)] = PositionOf(s.av->channelFromIndex(&frame.ch_layout, static_cast<unsigned>(c)));
+        pos[static_cast<std::size_t>(c)] =
+            PositionOf(s.av->channelFromIndex(&frame.ch_layout, static_cast<unsigned>(c)));
     if (n > 64 || !gst_audio_check_valid_channel_positions(pos.data(), n, TRUE))
         std::fill(pos.begin(), pos.end(), GST_AUDIO_CHANNEL_POSITION_NONE);
     gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_F32LE, frame.sample_rate, n, pos.data());
@@ -251,8 +252,8 @@ GstFlowReturn PushDecoded(GstAudioDecoder* dec, DecoderState& s) {
     }
     GstFlowReturn ret = GST_FLOW_OK;
     if (got < 0) {
-        GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr), ("%s packet not decoded (%d)", NameOf(CodecOf(dec)), got),
-                                ret);
+        GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr),
+                                ("%s packet not decoded (%d)", NameOf(CodecOf(dec)), got), ret);
         return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(dec, nullptr, 1) : ret;
     }
     if (!FollowOutputFormat(dec, s, *s.frame)) {
@@ -301,7 +302,8 @@ GstFlowReturn HandleFrame(GstAudioDecoder* dec, GstBuffer* buffer) {
     gst_buffer_unmap(buffer, &map);
     if (sent < 0) {
         GstFlowReturn ret = GST_FLOW_OK;
-        GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr), ("%s packet refused (%d)", NameOf(codec), sent), ret);
+        GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr), ("%s packet refused (%d)", NameOf(codec), sent),
+                                ret);
         return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(dec, nullptr, 1) : ret;
     }
     return PushDecoded(dec, s);

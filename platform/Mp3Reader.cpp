@@ -141,10 +141,11 @@ gboolean Start(GstBaseSrc* src) {
     s.blockStart = 0;
     s.blockLength = 0;
     gst_audio_info_init(&s.audio);
-    gst_audio_info_set_format(&s.audio, GST_AUDIO_FORMAT_F32LE, s.table->info.sampleRate, s.table->info.channels, nullptr);
+    const Mp3StreamInfo& info = s.table->info;
+    gst_audio_info_set_format(&s.audio, GST_AUDIO_FORMAT_F32LE, info.sampleRate, info.channels, nullptr);
     // Planes, one per channel, as the decoder makes them: the cut
     // interleaves them as it copies.
-    if (s.table->info.channels > 1) GST_AUDIO_INFO_LAYOUT(&s.audio) = GST_AUDIO_LAYOUT_NON_INTERLEAVED;
+    if (info.channels > 1) GST_AUDIO_INFO_LAYOUT(&s.audio) = GST_AUDIO_LAYOUT_NON_INTERLEAVED;
     s.next = s.resumeFrom = 0;
     s.resume = true;
     s.damaged = 0;
@@ -182,13 +183,13 @@ GstClockTime TimeOfSample(const ReaderState& s, std::uint64_t sample) {
 gboolean DoSeek(GstBaseSrc* src, GstSegment* segment) {
     ReaderState& s = StateOf(src);
     if (segment->format != GST_FORMAT_TIME || !s.ready.load()) return FALSE;
-    const guint64 sample = gst_util_uint64_scale_int(segment->start, s.table->info.sampleRate, GST_SECOND);
-    s.next = std::min<std::size_t>(s.table->frames.size(), sample / static_cast<guint64>(s.table->info.samplesPerFrame));
-    s.resumeFrom = s.next < s.table->frames.size() ? RunInStart(s.table->frames, s.next, s.table->frameOverhead, s.table->backReference)
-                                                 : s.next;
+    const Mp3FrameTable& t = *s.table;
+    const guint64 sample = gst_util_uint64_scale_int(segment->start, t.info.sampleRate, GST_SECOND);
+    s.next = std::min<std::size_t>(t.frames.size(), sample / static_cast<guint64>(t.info.samplesPerFrame));
+    s.resumeFrom = s.next < t.frames.size() ? RunInStart(t.frames, s.next, t.frameOverhead, t.backReference) : s.next;
     s.resume = true;
     segment->time = segment->start;
-    segment->position = TimeOfSample(s, static_cast<std::uint64_t>(s.next) * s.table->info.samplesPerFrame);
+    segment->position = TimeOfSample(s, static_cast<std::uint64_t>(s.next) * t.info.samplesPerFrame);
     return TRUE;
 }
 
@@ -293,8 +294,8 @@ gboolean Query(GstBaseSrc* src, GstQuery* query) {
         GstFormat format = GST_FORMAT_UNDEFINED;
         gst_query_parse_duration(query, &format, nullptr);
         if (format == GST_FORMAT_TIME) {
-            gst_query_set_duration(query, format,
-                                   static_cast<gint64>(TimeOfSample(s, static_cast<std::uint64_t>(s.table->info.DecodedSamples()))));
+            const auto samples = static_cast<std::uint64_t>(s.table->info.DecodedSamples());
+            gst_query_set_duration(query, format, static_cast<gint64>(TimeOfSample(s, samples)));
             return TRUE;
         }
     }

@@ -265,7 +265,8 @@ void SincResampler::Finish(std::vector<float>& out) {
     const auto total = static_cast<std::uint64_t>(whole * outRate_ + (rest * outRate_ + inRate_ - 1) / inRate_);
     if (produced_ >= total) return;
     // Silence after the end, for the last windows.
-    for (std::vector<float>& plane : history_) plane.resize(static_cast<std::size_t>(historyFrames_ + half_) + kLanes, 0.0f);
+    const auto frames = static_cast<std::size_t>(historyFrames_ + half_);
+    for (std::vector<float>& plane : history_) plane.resize(frames + kLanes, 0.0f);
     historyFrames_ += half_;
     Emit(out, static_cast<std::size_t>(total - produced_));
 }
@@ -297,7 +298,8 @@ void SincResampler::Compact() {
     const std::int64_t firstNeeded = center_ - half_ + 1;
     const std::int64_t drop = firstNeeded - historyStart_;
     if (drop < kCompactFrames || drop * 2 < historyFrames_) return;
-    for (std::vector<float>& plane : history_) plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(drop));
+    for (std::vector<float>& plane : history_)
+        plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(drop));
     historyStart_ += drop;
     historyFrames_ -= drop;
 }

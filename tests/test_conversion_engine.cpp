@@ -367,8 +367,9 @@ TEST_F(Engine, MissingSourceIsReported) {
 }  // namespace
 
 // A long selection in a file that seeks to the sample (a container with a
-// sample index, or an MP3 read frame by frame) is decoded in spans side by side: the joined output must be the one-branch output, sample
-// for sample, and clicks on and around the joins land where they belong.
+// sample index, or an MP3 read frame by frame) is decoded in spans side by
+// side: the joined output must be the one-branch output, sample for sample,
+// and clicks on and around the joins land where they belong.
 TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     const std::vector<double> clickTimes = {14.99, 15.0, 16.5, 30.5, 45.0};
     const Pcm clicks = Clicks(50.0, clickTimes, 48000, 2);
@@ -386,11 +387,13 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     // from frame to frame, and as an 8 kHz stereo one, whose buffers last
     // longer than a span's run-in.
     ASSERT_TRUE(MakeMp3With(Path("long-mono.mp3"), Noise(50.0, 22050, 1, 0.1, 9), "target=quality quality=6", &e)) << e;
-    ASSERT_TRUE(MakeMp3With(Path("long-8k.mp3"), Noise(50.0, 8000, 2, 0.1, 11), "target=bitrate bitrate=24 cbr=true", &e))
+    ASSERT_TRUE(
+        MakeMp3With(Path("long-8k.mp3"), Noise(50.0, 8000, 2, 0.1, 11), "target=bitrate bitrate=24 cbr=true", &e))
         << e;
-    for (const auto& [name, kind] : {std::pair{"long.ogg", AudioKind::OggVorbis}, std::pair{"long.flac", AudioKind::Flac},
-                                     std::pair{"long.m4a", AudioKind::M4aAac}, std::pair{"long.mp3", AudioKind::Mp3},
-                                     std::pair{"long-mono.mp3", AudioKind::Mp3}, std::pair{"long-8k.mp3", AudioKind::Mp3}}) {
+    for (const auto& [name, kind] :
+         {std::pair{"long.ogg", AudioKind::OggVorbis}, std::pair{"long.flac", AudioKind::Flac},
+          std::pair{"long.m4a", AudioKind::M4aAac}, std::pair{"long.mp3", AudioKind::Mp3},
+          std::pair{"long-mono.mp3", AudioKind::Mp3}, std::pair{"long-8k.mp3", AudioKind::Mp3}}) {
         SCOPED_TRACE(name);
         if (kind != AudioKind::Mp3 || std::strcmp(name, "long.mp3") == 0) {
             ASSERT_TRUE(MakeAudio(Path(name), kind, kind == AudioKind::M4aAac ? tonal : noisy, &e)) << e;
