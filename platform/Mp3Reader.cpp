@@ -174,6 +174,14 @@ GstCaps* GetCaps(GstBaseSrc* src, GstCaps* filter) {
     return both;
 }
 
+// A frame's bytes before its main data (header, check word, side
+// information), the check word counted for every frame so that main data is
+// never overrated; and how far back main data may begin.
+std::uint32_t FrameOverhead(const Mp3StreamInfo& info) {
+    return static_cast<std::uint32_t>(4 + 2 + Mp3SideInfoBytes(info.version, info.channels));
+}
+std::uint32_t BackReference(const Mp3StreamInfo& info) { return info.version == 1 ? 511 : 255; }
+
 GstClockTime TimeOfSample(const ReaderState& s, std::uint64_t sample) {
     return gst_util_uint64_scale_int(sample, GST_SECOND, s.table->info.sampleRate);
 }
@@ -186,55 +194,62 @@ gboolean DoSeek(GstBaseSrc* src, GstSegment* segment) {
     const Mp3FrameTable& t = *s.table;
     const guint64 sample = gst_util_uint64_scale_int(segment->start, t.info.sampleRate, GST_SECOND);
     s.next = std::min<std::size_t>(t.frames.size(), sample / static_cast<guint64>(t.info.samplesPerFrame));
-    s.resumeFrom = s.next < t.frames.size() ? RunInStart(t.frames, s.next, t.frameOverhead, t.backReference) : s.next;
+    s.resumeFrom = s.next < t.frames.size()
+                       ? RunInStart(t.frames, s.next, FrameOverhead(t.info), BackReference(t.info))
+                       : s.next;
     s.resume = true;
     segment->time = segment->start;
     segment->position = TimeOfSample(s, static_cast<std::uint64_t>(s.next) * t.info.samplesPerFrame);
     return TRUE;
 }
 
-// Decodes one frame; 'out' holds its samples per channel, 'stride' apart.
-// A frame that does not decode is silence, so later frames keep their time;
-// false when the frame could not be read, which ends the stream in an error.
-bool DecodeFrame(ReaderState& s, std::size_t index, float* out, std::size_t stride) {
+// Sends a frame to the codec and copies what it makes into 'out' (when
+// given), per channel, 'stride' apart; false when it did not decode, or not
+// whole where its sound is wanted.
+bool DecodePacket(ReaderState& s, const guint8* bytes, std::uint32_t size, float* out, std::size_t stride) {
+    // Not reference-counted: the codec copies it into a padded buffer of its own.
+    s.packet->data = const_cast<guint8*>(bytes);
+    s.packet->size = static_cast<int>(size);
+    const int sent = s.av->sendPacket(s.ctx, s.packet);
+    s.packet->data = nullptr;
+    s.packet->size = 0;
+    if (sent < 0 || s.av->receiveFrame(s.ctx, s.frame) < 0) return false;
+    const AVFrame& f = *s.frame;
     const auto spf = static_cast<std::size_t>(s.table->info.samplesPerFrame);
-    const auto channels = static_cast<std::size_t>(s.table->info.channels);
+    const int got = f.ch_layout.nb_channels;
+    const bool whole = f.nb_samples == s.table->info.samplesPerFrame && got > 0 &&
+                       (f.format == AV_SAMPLE_FMT_FLTP || f.format == AV_SAMPLE_FMT_FLT);
+    if (out && whole) {
+        // A frame of another channel count (a broken file) gives its first channels.
+        for (std::size_t c = 0; c < static_cast<std::size_t>(s.table->info.channels); ++c) {
+            const std::size_t from = std::min(c, static_cast<std::size_t>(got - 1));
+            float* o = out + c * stride;
+            if (f.format == AV_SAMPLE_FMT_FLTP) {
+                std::memcpy(o, f.extended_data[from], spf * sizeof(float));
+            } else {
+                const float* in = reinterpret_cast<const float*>(f.extended_data[0]) + from;
+                for (std::size_t i = 0; i < spf; ++i) o[i] = in[i * static_cast<std::size_t>(got)];
+            }
+        }
+    }
+    s.av->frameUnref(s.frame);
+    return whole || !out;
+}
+
+// Decodes one frame into 'out' (see DecodePacket). A frame that does not
+// decode is silence, so later frames keep their time; false when the frame
+// could not be read, which ends the stream in an error.
+bool DecodeFrame(ReaderState& s, std::size_t index, float* out, std::size_t stride) {
     const Mp3FrameRef& ref = s.table->frames[index];
     const guint8* bytes = FrameBytes(s, ref);
     if (!bytes) return false;
-    bool decoded = false;
-    {
-        // Not reference-counted: the codec copies it into a padded buffer of its own.
-        s.packet->data = const_cast<guint8*>(bytes);
-        s.packet->size = static_cast<int>(ref.bytes);
-        const int sent = s.av->sendPacket(s.ctx, s.packet);
-        s.packet->data = nullptr;
-        s.packet->size = 0;
-        if (sent >= 0 && s.av->receiveFrame(s.ctx, s.frame) >= 0) {
-            const int got = s.frame->ch_layout.nb_channels;
-            if (out && s.frame->nb_samples == s.table->info.samplesPerFrame && got > 0 &&
-                (s.frame->format == AV_SAMPLE_FMT_FLTP || s.frame->format == AV_SAMPLE_FMT_FLT)) {
-                // A frame of another channel count (a broken file) gives its first channels.
-                for (std::size_t c = 0; c < channels; ++c) {
-                    const std::size_t from = std::min(c, static_cast<std::size_t>(got - 1));
-                    float* o = out + c * stride;
-                    if (s.frame->format == AV_SAMPLE_FMT_FLTP) {
-                        std::memcpy(o, s.frame->extended_data[from], spf * sizeof(float));
-                    } else {
-                        const float* in = reinterpret_cast<const float*>(s.frame->extended_data[0]) + from;
-                        for (std::size_t i = 0; i < spf; ++i) o[i] = in[i * static_cast<std::size_t>(got)];
-                    }
-                }
-                decoded = true;
-            }
-            decoded = decoded || !out;
-            s.av->frameUnref(s.frame);
-        }
-    }
-    if (decoded) return true;
+    if (DecodePacket(s, bytes, ref.bytes, out, stride)) return true;
     ++s.damaged;
-    if (out)
-        for (std::size_t c = 0; c < channels; ++c) std::fill_n(out + c * stride, spf, 0.0f);
+    if (out) {
+        const auto spf = static_cast<std::size_t>(s.table->info.samplesPerFrame);
+        for (std::size_t c = 0; c < static_cast<std::size_t>(s.table->info.channels); ++c)
+            std::fill_n(out + c * stride, spf, 0.0f);
+    }
     return true;
 }
 
@@ -362,22 +377,15 @@ std::size_t RunInStart(const std::vector<Mp3FrameRef>& frames, std::size_t first
     return start;
 }
 
+std::shared_ptr<const Mp3FrameTable> Mp3FrameTableOf(const Mp3StreamInfo& info, std::vector<Mp3FrameRef> frames) {
+    if (info.layer != 3 || frames.empty()) return nullptr;
+    return std::make_shared<const Mp3FrameTable>(Mp3FrameTable{info, std::move(frames)});
+}
+
 std::shared_ptr<const Mp3FrameTable> ReadMp3FrameTable(const std::string& path) {
-    auto table = std::make_shared<Mp3FrameTable>();
-    const auto info = AnalyzeMp3File(path, &table->frames);
-    if (!info || info->layer != 3 || table->frames.empty()) return nullptr;
-    table->info = *info;
-    // The stream's first frame says what every frame's header costs; a check
-    // word is counted for every frame, so that main data is never overrated.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    std::uint8_t head[4] = {};
-    const bool read = fd >= 0 && pread(fd, head, sizeof head, static_cast<off_t>(table->frames.front().offset)) == 4;
-    if (fd >= 0) close(fd);
-    const auto h = read ? ParseMp3FrameHeader(head, sizeof head) : std::nullopt;
-    if (!h) return nullptr;
-    table->frameOverhead = static_cast<std::uint32_t>(4 + 2 + Mp3SideInfoBytes(*h));
-    table->backReference = h->version == 1 ? 511 : 255;
-    return table;
+    std::vector<Mp3FrameRef> frames;
+    const auto info = AnalyzeMp3File(path, &frames);
+    return info ? Mp3FrameTableOf(*info, std::move(frames)) : nullptr;
 }
 
 void SetMp3ReaderTable(GstElement* reader, std::shared_ptr<const Mp3FrameTable> table) {

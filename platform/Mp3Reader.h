@@ -31,11 +31,10 @@ bool Mp3ReaderAvailable();
 struct Mp3FrameTable {
     Mp3StreamInfo info;
     std::vector<Mp3FrameRef> frames;
-    // A frame's bytes before its main data (header, check word, side
-    // information), and how far back its main data may begin.
-    std::uint32_t frameOverhead = 0;
-    std::uint32_t backReference = 0;
 };
+
+// The table of a stream analysed with its frames; null unless it is layer III.
+std::shared_ptr<const Mp3FrameTable> Mp3FrameTableOf(const Mp3StreamInfo& info, std::vector<Mp3FrameRef> frames);
 
 // The table of a layer III file; null when the file is not one.
 std::shared_ptr<const Mp3FrameTable> ReadMp3FrameTable(const std::string& path);

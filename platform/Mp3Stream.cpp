@@ -79,14 +79,13 @@ bool IsTrailingTag(std::span<const std::uint8_t> f, std::size_t pos) {
     return at("TAG") || at("APETAGEX") || at("LYRICSBEGIN");
 }
 
-
 // Reads a Xing/Info header (and its LAME extension) or a VBRI header in the
 // first frame; true when the frame is such an information frame.
 bool ReadInfoFrame(std::span<const std::uint8_t> f, std::size_t pos, const Mp3FrameHeader& h, Mp3StreamInfo& out) {
     const std::size_t end = pos + static_cast<std::size_t>(h.frameBytes);
     if (end > f.size()) return false;
     if (h.layer == 3) {
-        const std::size_t xing = pos + 4 + (h.crc ? 2 : 0) + static_cast<std::size_t>(Mp3SideInfoBytes(h));
+        const std::size_t xing = pos + 4 + (h.crc ? 2 : 0) + static_cast<std::size_t>(Mp3SideInfoBytes(h.version, h.channels));
         if (xing + 8 <= end && (std::memcmp(&f[xing], "Xing", 4) == 0 || std::memcmp(&f[xing], "Info", 4) == 0)) {
             const std::uint32_t flags = Be32(&f[xing + 4]);
             std::size_t p = xing + 8;
@@ -116,9 +115,9 @@ bool ReadInfoFrame(std::span<const std::uint8_t> f, std::size_t pos, const Mp3Fr
 
 }  // namespace
 
-int Mp3SideInfoBytes(const Mp3FrameHeader& h) {
-    if (h.version == 1) return h.channels == 1 ? 17 : 32;
-    return h.channels == 1 ? 9 : 17;
+int Mp3SideInfoBytes(int version, int channels) {
+    if (version == 1) return channels == 1 ? 17 : 32;
+    return channels == 1 ? 9 : 17;
 }
 
 std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::size_t available) {
@@ -157,10 +156,6 @@ std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::si
     return h;
 }
 
-std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, std::vector<Mp3FrameRef>* list) {
-    return AnalyzeMp3Stream(f, list, nullptr);
-}
-
 std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, std::vector<Mp3FrameRef>* list,
                                               const std::function<void(std::size_t)>& scanned) {
     if (list) list->clear();
@@ -174,6 +169,7 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, s
     const Mp3FrameHeader head = *HeaderAt(f, *first);
 
     Mp3StreamInfo info;
+    info.version = head.version;
     info.layer = head.layer;
     info.sampleRate = head.sampleRate;
     info.channels = head.channels;

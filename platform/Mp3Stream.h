@@ -32,14 +32,15 @@ struct Mp3FrameHeader {
 std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::size_t available);
 
 // Bytes of side information after the header (and check word) of a layer
-// III frame.
-int Mp3SideInfoBytes(const Mp3FrameHeader& h);
+// III frame of this version (1, 2 or 25) and channel count.
+int Mp3SideInfoBytes(int version, int channels);
 
 // The layer III decoder's own delay, which gapless decoders add to the
 // encoder delay a LAME tag states.
 inline constexpr int kMp3DecoderDelay = 529;
 
 struct Mp3StreamInfo {
+    int version = 0;  // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
     int layer = 0;
     int sampleRate = 0;
     int channels = 0;
@@ -72,13 +73,11 @@ struct Mp3FrameRef {
 // Nothing when the bytes do not start, after any ID3v2 tag, with a run of
 // consistent MPEG audio frames. With 'frames', lists every audio frame in
 // order (the information frame left out), so that a reader can start at any
-// frame exactly.
+// frame exactly. With 'scanned', tells it now and then how far the scan has
+// come: nothing before that position is read again.
 std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file,
-                                              std::vector<Mp3FrameRef>* frames = nullptr);
-// The same, telling 'scanned' now and then how far the scan has come:
-// nothing before that position is read again.
-std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file, std::vector<Mp3FrameRef>* frames,
-                                              const std::function<void(std::size_t)>& scanned);
+                                              std::vector<Mp3FrameRef>* frames = nullptr,
+                                              const std::function<void(std::size_t)>& scanned = nullptr);
 
 // Maps a file and analyses it, listing its frames when asked; nothing when it
 // cannot be read or is not a raw MPEG audio stream. What has been scanned is

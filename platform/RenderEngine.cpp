@@ -454,7 +454,7 @@ GstFlowReturn AppendKept(GroupFrontEnd& fe, GstBuffer* buf, const TrimDecision& 
     if (ret != GST_FLOW_OK || d.keepCount == 0) return ret;
     GstMapInfo map;
     if (!gst_buffer_map(buf, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
-    // Planes are whole and in order: the decoder's clipping was made compact.
+    // Planes are whole and in order: a clipped buffer was made compact before the cut.
     const gsize planeBytes = fe.planar ? map.size / static_cast<gsize>(fe.channels) : 0;
     ret = AppendFrames(fe, FrameSource{map.data, planeBytes, d.keepOffset}, d.keepCount);
     gst_buffer_unmap(buf, &map);
@@ -745,9 +745,9 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
 
 Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
     // An MP3's frames are read once, for every branch's reader.
-    std::shared_ptr<const Mp3FrameTable> mp3Table = ReadMp3FrameTable(spec.path);
-    const std::optional<Mp3StreamInfo> mp3 =
-        mp3Table ? std::optional<Mp3StreamInfo>(mp3Table->info) : AnalyzeMp3File(spec.path);
+    std::vector<Mp3FrameRef> frames;
+    const std::optional<Mp3StreamInfo> mp3 = AnalyzeMp3File(spec.path, &frames);
+    std::shared_ptr<const Mp3FrameTable> mp3Table = mp3 ? Mp3FrameTableOf(*mp3, std::move(frames)) : nullptr;
     if (mp3Table && !Mp3ReaderAvailable()) mp3Table.reset();
     const int branches = BranchesFor(spec, mp3.has_value(), mp3Table.get());
     gsth::Element bin = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
