@@ -241,16 +241,18 @@ void SincResampler::Process(const float* in, std::size_t frames, std::vector<flo
     // Split into the channels' planes, each followed by a vector of zeros
     // for the last window's padded read.
     const auto kept = static_cast<std::size_t>(historyFrames_);
-    for (std::size_t c = 0; c < ch; ++c) {
-        std::vector<float>& plane = history_[c];
+    for (std::vector<float>& plane : history_) {
         plane.resize(kept + frames + kLanes);
-        float* to = plane.data() + kept;
-        if (ch == 1) std::memcpy(to, in, frames * sizeof(float));
-        else if (ch != 2)
-            for (std::size_t i = 0; i < frames; ++i) to[i] = in[i * ch + c];
-        std::fill_n(to + frames, kLanes, 0.0f);
+        std::fill_n(plane.data() + kept + frames, kLanes, 0.0f);
     }
-    if (ch == 2) SplitStereo(in, frames, history_[0].data() + kept, history_[1].data() + kept);
+    if (ch == 1) {
+        std::memcpy(history_[0].data() + kept, in, frames * sizeof(float));
+    } else if (ch == 2) {
+        SplitStereo(in, frames, history_[0].data() + kept, history_[1].data() + kept);
+    } else {
+        for (std::size_t c = 0; c < ch; ++c)
+            for (std::size_t i = 0; i < frames; ++i) history_[c][kept + i] = in[i * ch + c];
+    }
     historyFrames_ += static_cast<std::int64_t>(frames);
     Produce(out, historyStart_ + historyFrames_ - 1);
     Compact();

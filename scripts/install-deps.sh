@@ -12,7 +12,7 @@ packages=(
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
-  # headers of the decoder library the Vorbis decoder loads
+  # headers of the decoder library the Vorbis, AAC and MP3 decoders load
   libavcodec-dev
   # desktop and manual page checks, real-window runs and benchmarks
   desktop-file-utils groff-base man-db xvfb xauth xdotool x11-apps ffmpeg sox time
