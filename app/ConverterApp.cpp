@@ -1,7 +1,7 @@
 #include "app/ConverterApp.h"
 
 #include "app/ConverterDialog.h"
-#include "platform/QtUiServices.h"
+#include "ui/QtUiServices.h"
 
 #include <QFileInfo>
 #include <QTimer>

@@ -3,7 +3,7 @@
 // dialog modally, and ends the program when the dialog ends.
 
 #include "app/SettingsStore.h"
-#include "platform/UiServices.h"
+#include "ui/UiServices.h"
 
 #include <QString>
 

@@ -4,10 +4,10 @@
 #include "app/ConverterApp.h"
 #include "app/ElidedLabel.h"
 #include "app/Resources.h"
-#include "platform/GraphEvents.h"
-#include "platform/MediaSystem.h"
-#include "platform/WindowMessages.h"
-#include "source/ThumbSlider.h"
+#include "media/GraphEvents.h"
+#include "media/MediaSystem.h"
+#include "ui/WindowMessages.h"
+#include "app/ThumbSlider.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>

@@ -5,11 +5,11 @@
 // format, output path, help), source/ (opening, selection, position) and
 // convert/ (the Convert command).
 
-#include "app/WaveFormat.h"
-#include "platform/FixedText.h"
-#include "platform/MediaTime.h"
-#include "platform/SystemInfo.h"
-#include "platform/UiServices.h"
+#include "core/WaveFormat.h"
+#include "core/FixedText.h"
+#include "core/MediaTime.h"
+#include "ui/SystemInfo.h"
+#include "ui/UiServices.h"
 
 #include <QBasicTimer>
 #include <QElapsedTimer>
@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QComboBox;
 class QLabel;
@@ -33,6 +34,8 @@ namespace veltrano {
 class ConverterApp;
 class ThumbSlider;
 class ConversionEngine;
+struct ConversionNotice;
+struct ConvertRefusal;
 
 inline constexpr int kMaxClips = 1000;
 inline constexpr int kMaxAudioSources = 100;
@@ -200,6 +203,12 @@ public:
     QElapsedTimer m_convertClock;
     void OnProgressTimer();
     void ShowProgress(bool converting);
+    void ShowRefusal(const ConvertRefusal& refusal);
+    void ShowNotices(const std::vector<ConversionNotice>& notices);
+    // The converting state ends: button, timers, progress.
+    void FinishConversion();
+    // Whether the open media has a sound stream, as measured when it was opened.
+    bool m_bMediaHasSound = true;
     struct EngineDeleter {
         void operator()(ConversionEngine* p) const;
     };

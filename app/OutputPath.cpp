@@ -4,8 +4,8 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "platform/Logging.h"
-#include "source/Paths.h"
+#include "app/Logging.h"
+#include "core/Paths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,14 +20,6 @@ std::string BrowseInitialFolder(std::string_view outputFile) {
     if (slash == std::string_view::npos) return ".";
     if (slash == 0) return "/";
     return std::string(outputFile.substr(0, slash));
-}
-
-std::string WithWavExtension(std::string_view chosen) {
-    const std::size_t slash = chosen.rfind('/');
-    const std::size_t dot = chosen.rfind('.');
-    std::string_view stem = chosen;
-    if (dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash)) stem = chosen.substr(0, dot);
-    return std::string(stem) + ".wav";
 }
 
 std::vector<std::string> HelpPageCandidates(std::string_view executablePath) {

@@ -9,16 +9,9 @@
 
 namespace veltrano {
 
-inline constexpr const char* kOutputPathTooLongText =
-    "The output file path is too long. A path may hold at most 259 bytes; please choose a shorter one.";
-
 // The folder Browse opens in: the path before its last '/', "." without one,
 // "/" for a file in the root.
 std::string BrowseInitialFolder(std::string_view outputFile);
-
-// The chosen name with the extension of its file name (from the last '.'
-// after the last '/') replaced by ".wav".
-std::string WithWavExtension(std::string_view chosen);
 
 // Where the help's Introduction page may lie for an executable: beside it in
 // the build tree, then in the installed data folder.

@@ -2,7 +2,7 @@
 // Control ids of the main dialog (template 102), the About box (template 100),
 // the player's popup menu (134), the icon (128) and the string table.
 
-#include "platform/ApplicationIcon.h"
+#include "ui/ApplicationIcon.h"
 
 namespace veltrano {
 

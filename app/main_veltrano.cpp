@@ -2,7 +2,7 @@
 
 #include "app/ConverterApp.h"
 #include "app/Resources.h"
-#include "platform/MediaSystem.h"
+#include "media/MediaSystem.h"
 
 #include <QApplication>
 

@@ -4,7 +4,7 @@
 //   veltrano-bench-open RUNS FILE
 
 #include "app/ConverterDialog.h"
-#include "platform/MediaSystem.h"
+#include "media/MediaSystem.h"
 #include "tests/support/DialogFixture.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "preview/PlayerWindow.h"
 
-#include "platform/ApplicationIcon.h"
+#include "ui/ApplicationIcon.h"
 #include "preview/PreviewPlayer.h"
 
 #include <QPalette>

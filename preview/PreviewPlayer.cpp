@@ -1,8 +1,8 @@
 #include "preview/PreviewPlayer.h"
 
-#include "platform/Desktop.h"
-#include "platform/Logging.h"
-#include "platform/WindowMessages.h"
+#include "ui/Desktop.h"
+#include "preview/Logging.h"
+#include "ui/WindowMessages.h"
 #include "preview/PlayerMenu.h"
 #include "preview/PlayerWindow.h"
 #include "preview/VideoPlacement.h"

@@ -4,12 +4,12 @@
 // Play, Pause and Stop buttons and its trackbar, reads its positions after each
 // tick it posts, and deletes it when the media is closed.
 
-#include "platform/Desktop.h"
-#include "platform/FixedText.h"
-#include "platform/MediaTime.h"
-#include "platform/PlaybackGraph.h"
-#include "platform/Result.h"
-#include "platform/UiServices.h"
+#include "ui/Desktop.h"
+#include "core/FixedText.h"
+#include "core/MediaTime.h"
+#include "media/PlaybackGraph.h"
+#include "core/Result.h"
+#include "ui/UiServices.h"
 
 #include <QPointer>
 #include <QRect>

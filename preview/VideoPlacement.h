@@ -1,7 +1,7 @@
 #pragma once
 // Where the player window and its picture go: pure arithmetic on rectangles.
 
-#include "platform/Desktop.h"
+#include "ui/Desktop.h"
 
 #include <QRect>
 #include <QSize>

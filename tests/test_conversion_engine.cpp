@@ -2,8 +2,8 @@
 // fields, frame counts, where the selection's first sample lies, tones, clicks,
 // and what becomes of the file when a conversion is stopped or fails.
 
-#include "convert/ConversionRunner.h"
-#include "platform/RecordingUiServices.h"
+#include "engine/ConversionEngine.h"
+#include "engine/ConvertChecks.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -37,10 +37,13 @@ OutputWaveFormat Format(std::uint32_t rate, std::uint16_t channels, std::uint16_
 
 MediaTime Seconds(double s) { return MediaTime(std::llround(s * kUnitsPerSecond)); }
 
+using Outcome = ConversionEngine::Outcome;
+
 struct Conversion {
-    ConversionRunner::Outcome outcome = ConversionRunner::Outcome::Idle;
+    Outcome outcome = Outcome::Idle;
     std::string failure;
-    std::vector<std::string> boxes;
+    std::vector<std::string> notices;  // the texts of the steps that failed
+    std::vector<std::string> reasons;  // and their reasons
     WavFile wav;
 };
 
@@ -48,24 +51,28 @@ struct Conversion {
 // after the start.
 Conversion Convert(const std::string& src, double start, double end, const OutputWaveFormat& format,
                    const std::string& out, int stopAfterMs = -1, int audioCount = 1) {
-    RecordingMessageBoxes boxes;
-    ConversionRunner runner(boxes);
-    ConversionSource source;
-    source.audioCount = audioCount;
-    source.audioPath = src;
-    source.startTime = Seconds(start);
-    source.endTime = Seconds(end);
-    if (runner.Start(source, out, format) == ConversionRunner::Outcome::Running) {
+    ConversionEngine engine;
+    ConversionRequest request;
+    request.source.audioCount = audioCount;
+    request.source.audioPath = src;
+    request.source.startTime = Seconds(start);
+    request.source.endTime = Seconds(end);
+    request.outputPath = out;
+    request.format = format;
+    if (engine.Start(request) == Outcome::Running) {
         QEventLoop loop;
-        QObject::connect(&runner, &ConversionRunner::ended, &loop, &QEventLoop::quit);
-        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &runner, [&runner] { runner.Stop(); });
+        QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
+        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &engine, [&engine] { engine.Stop(); });
         QTimer::singleShot(30000, &loop, &QEventLoop::quit);
         loop.exec();
     }
     Conversion c;
-    c.outcome = runner.outcome();
-    c.failure = runner.failureText();
-    c.boxes = boxes.texts();
+    c.outcome = engine.outcome();
+    c.failure = engine.failureText();
+    for (const ConversionNotice& n : engine.notices()) {
+        c.notices.push_back(n.text);
+        c.reasons.push_back(n.reason);
+    }
     struct stat st {};
     if (::stat(out.c_str(), &st) == 0 && S_ISREG(st.st_mode)) c.wav = ReadWavFile(out);
     return c;
@@ -160,7 +167,7 @@ TEST_F(Engine, SelectionIsSampleExactAcrossFormats) {
         for (const auto& [start, end] : {std::pair{0.0, 4.0}, std::pair{1.0, 3.0}, std::pair{2.25, 2.75}}) {
             SCOPED_TRACE(std::string(c.file) + " from " + std::to_string(start));
             const Conversion r = Convert(Path(c.file), start, end, f, Path("sel.wav"));
-            EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Done) << r.failure;
+            EXPECT_EQ(r.outcome, Outcome::Done) << r.failure;
             ExpectHeader(r.wav, f);
             EXPECT_EQ(r.wav.frames(), std::uint64_t(std::llround((end - start) * 48000)));
             // Compared away from the file's start, where an undeclared delay has nothing to line up with.
@@ -204,16 +211,15 @@ TEST_F(Engine, ResampledFormatsKeepTimingAndPitch) {
     }
 }
 
-// A format the converter cannot put out is refused by SetFormat with its two
-// boxes, and the file is written in the converter's own format.
-TEST_F(Engine, RefusedFormatWritesTheConvertersOwnFormat) {
-    const Conversion r = Convert(Path("clicks.flac"), 0.0, 1.0, Format(1000000, 1, 8), Path("refused.wav"));
-    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Done);
-    ASSERT_EQ(r.boxes.size(), 2u);
-    EXPECT_EQ(r.boxes[0], "can not pASC->SetFormat(pmt)");
-    EXPECT_EQ(r.boxes[1], "The converter cannot produce 1000000 samples per second (1 to 768000).");
-    ExpectHeader(r.wav, Format(44100, 2, 16));
-    EXPECT_EQ(r.wav.frames(), 44100u);
+// A format the converter cannot put out ends the build at SetFormat, in one
+// notice with its reason; nothing is written in another format than asked.
+TEST_F(Engine, RefusedFormatIsNotWrittenInAnother) {
+    const std::string out = Path("refused.wav");
+    const Conversion r = Convert(Path("clicks.flac"), 0.0, 1.0, Format(1000000, 1, 8), out);
+    EXPECT_EQ(r.outcome, Outcome::NotStarted);
+    EXPECT_EQ(r.notices, std::vector<std::string>{"can not pASC->SetFormat(pmt)"});
+    EXPECT_EQ(r.reasons, std::vector<std::string>{"The converter cannot produce 1000000 samples per second (1 to 768000)."});
+    EXPECT_FALSE(FileExists(out));
 }
 
 TEST_F(Engine, SurroundIsDownMixedToTheChosenChannels) {
@@ -301,7 +307,7 @@ TEST_F(Engine, StopLeavesACompleteFile) {
     ASSERT_TRUE(WriteWavFile(longInput, Clicks(240.0, {0.5})));
     const OutputWaveFormat f = Format(44100, 2, 16);
     const Conversion r = Convert(longInput, 0.0, 240.0, f, Path("stopped.wav"), 60);
-    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Stopped);
+    EXPECT_EQ(r.outcome, Outcome::Stopped);
     ExpectHeader(r.wav, f);
     EXPECT_GT(r.wav.frames(), 0u);
     EXPECT_LT(r.wav.frames(), 240u * 44100u);
@@ -318,27 +324,25 @@ TEST_F(Engine, WriteFailuresAreReported) {
     {
         const ScopedFileSizeLimit diskFull(64 * 1024);
         const Conversion full = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), Path("full.wav"));
-        EXPECT_EQ(full.outcome, ConversionRunner::Outcome::Failed);
+        EXPECT_EQ(full.outcome, Outcome::Failed);
         EXPECT_EQ(full.failure, "Could not write to resource. (File too large)");
     }
     if (DevFullRejectsWrites()) {
         const Conversion devFull = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), "/dev/full");
-        EXPECT_EQ(devFull.outcome, ConversionRunner::Outcome::Failed);
+        EXPECT_EQ(devFull.outcome, Outcome::Failed);
     }
     const std::string ro = Path("read-only");
     ASSERT_EQ(::mkdir(ro.c_str(), 0555), 0);
     if (::geteuid() != 0) {  // root writes anywhere
         const Conversion denied = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), ro + "/out.wav");
-        EXPECT_EQ(denied.outcome, ConversionRunner::Outcome::NotStarted);
-        ASSERT_EQ(denied.boxes.size(), 2u);
-        EXPECT_EQ(denied.boxes[0], "can not pControl->Run()!!!");
-        EXPECT_NE(denied.boxes[1].find("out.wav"), std::string::npos) << denied.boxes[1];
+        EXPECT_EQ(denied.outcome, Outcome::NotStarted);
+        EXPECT_EQ(denied.notices, std::vector<std::string>{"can not pControl->Run()!!!"});
+        EXPECT_NE(denied.reasons.at(0).find("out.wav"), std::string::npos) << denied.reasons.at(0);
     }
     const Conversion missing = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("no/such/dir/x.wav"));
-    EXPECT_EQ(missing.outcome, ConversionRunner::Outcome::NotStarted);
-    ASSERT_EQ(missing.boxes.size(), 2u);
-    EXPECT_EQ(missing.boxes[0], "can not pControl->Run()!!!");
-    EXPECT_NE(missing.boxes[1].find("x.wav"), std::string::npos) << missing.boxes[1];
+    EXPECT_EQ(missing.outcome, Outcome::NotStarted);
+    EXPECT_EQ(missing.notices, std::vector<std::string>{"can not pControl->Run()!!!"});
+    EXPECT_NE(missing.reasons.at(0).find("x.wav"), std::string::npos) << missing.reasons.at(0);
 }
 
 TEST_F(Engine, MediaWithoutSoundFailsWithAClearText) {
@@ -346,22 +350,22 @@ TEST_F(Engine, MediaWithoutSoundFailsWithAClearText) {
     silent.withAudio = false;
     ASSERT_TRUE(MakeVideo(Path("silent.mp4"), silent));
     const Conversion r = Convert(Path("silent.mp4"), 0.0, 1.0, Format(44100, 2, 16), Path("silent.wav"));
-    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::Failed);
+    EXPECT_EQ(r.outcome, Outcome::Failed);
     EXPECT_EQ(r.failure, "The media file has no sound stream.");
 }
 
 TEST_F(Engine, TimelineWithoutGroupStopsAtTheGroupCount) {
     const Conversion r = Convert(Path("noise.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("nogroup.wav"), -1, 0);
-    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::NotStarted);
-    EXPECT_EQ(r.boxes, std::vector<std::string>{"Could not GetGroupCount( &Groups )"});
+    EXPECT_EQ(r.outcome, Outcome::NotStarted);
+    EXPECT_EQ(r.notices, std::vector<std::string>{"Could not GetGroupCount( &Groups )"});
 }
 
-TEST_F(Engine, MissingSourceIsReported) {
+TEST_F(Engine, MissingSourceIsReportedOnceAndNothingIsBuilt) {
     const Conversion r = Convert(Path("gone.flac"), 0.0, 1.0, Format(44100, 2, 16), Path("gone.wav"));
-    EXPECT_EQ(r.outcome, ConversionRunner::Outcome::NotStarted);
-    ASSERT_GE(r.boxes.size(), 2u);
-    EXPECT_EQ(r.boxes[0], "The media file " + Path("gone.flac") + " can no longer be read.");
-    EXPECT_EQ(r.boxes[1], "can not pControl->Run()!!!");
+    EXPECT_EQ(r.outcome, Outcome::NotStarted);
+    // One notice: nothing is built on a source that is gone, so no empty file is left.
+    EXPECT_EQ(r.notices, std::vector<std::string>{"The media file " + Path("gone.flac") + " can no longer be read."});
+    EXPECT_FALSE(FileExists(Path("gone.wav")));
 }
 
 }  // namespace
@@ -402,8 +406,8 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
         ::setenv("VELTRANO_SPAN_SECONDS", "0", 1);
         const Conversion one = Convert(Path(name), 1.5, 48.5, f, Path("one.wav"));
         ::unsetenv("VELTRANO_SPAN_SECONDS");
-        ASSERT_EQ(spans.outcome, ConversionRunner::Outcome::Done) << spans.failure;
-        ASSERT_EQ(one.outcome, ConversionRunner::Outcome::Done) << one.failure;
+        ASSERT_EQ(spans.outcome, Outcome::Done) << spans.failure;
+        ASSERT_EQ(one.outcome, Outcome::Done) << one.failure;
         ExpectHeader(spans.wav, f);
         EXPECT_EQ(spans.wav.frames(), 47u * 44100u);
         ASSERT_EQ(spans.wav.frames(), one.wav.frames());
@@ -427,8 +431,8 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     for (int stopAfterMs : {50, 250}) {
         const Conversion stopped = Convert(Path("longer.flac"), 0.0, 600.0, f, Path("stopped-spans.wav"), stopAfterMs);
         ExpectHeader(stopped.wav, f);
-        if (stopAfterMs == 50 || stopped.outcome != ConversionRunner::Outcome::Done) {
-            EXPECT_EQ(stopped.outcome, ConversionRunner::Outcome::Stopped) << stopAfterMs;
+        if (stopAfterMs == 50 || stopped.outcome != Outcome::Done) {
+            EXPECT_EQ(stopped.outcome, Outcome::Stopped) << stopAfterMs;
             EXPECT_LT(stopped.wav.frames(), 600u * 44100u);
         } else {
             EXPECT_EQ(stopped.wav.frames(), 600u * 44100u);

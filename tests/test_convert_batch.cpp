@@ -1,9 +1,9 @@
 // veltrano-convert with several inputs: parallel jobs, a file that fails among
 // good ones, outputs that would overwrite each other, and Ctrl+C.
 
-#include "convert/BatchPlan.h"
-#include "convert/CommandLine.h"
-#include "convert/ConvertChecks.h"
+#include "cli/BatchPlan.h"
+#include "cli/CommandLine.h"
+#include "engine/ConvertChecks.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"

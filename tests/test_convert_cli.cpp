@@ -1,8 +1,8 @@
 // veltrano-convert as a script sees it: exit statuses, what goes to stdout
 // and stderr, the files it writes, and Ctrl+C.
 
-#include "convert/CommandLine.h"
-#include "convert/ConvertChecks.h"
+#include "cli/CommandLine.h"
+#include "engine/ConvertChecks.h"
 #include "tests/support/CliRun.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
@@ -115,9 +115,15 @@ TEST_F(Cli, RefusedOutputExitsWithFour) {
 
     EXPECT_EQ(RunCli({"-y", "-o", in, in}).status, kExitOutputRefused);
     EXPECT_EQ(RunCli({"-o", dir_->path() + "/" + QString(300, 'a') + ".wav", in}).status, kExitOutputRefused);
-    const Exit huge = RunCli({"-o", Path(QStringLiteral("huge.wav")), "-r", "1073741823", in});
-    EXPECT_EQ(huge.status, kExitOutputRefused);
-    EXPECT_NE(huge.err.find("too long for a wave file"), std::string::npos) << huge.err;
+}
+
+// A rate the converter cannot produce is a bad argument, never written at another rate.
+TEST_F(Cli, RateTheConverterCannotProduceExitsWithTwo) {
+    const QString out = Path(QStringLiteral("fast.wav"));
+    const Exit fast = RunCli({"-o", out, "-r", "1000000", Path(QStringLiteral("tone.ogg"))});
+    EXPECT_EQ(fast.status, kExitBadArguments);
+    EXPECT_NE(fast.err.find("cannot produce 1000000 samples per second"), std::string::npos) << fast.err;
+    EXPECT_FALSE(QFile::exists(out));
 }
 
 TEST_F(Cli, FailedConversionExitsWithFive) {

@@ -4,9 +4,10 @@
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
 #include "app/OutputPath.h"
-#include "convert/ConversionEngine.h"
-#include "convert/ConvertChecks.h"
-#include "platform/RecordingUiServices.h"
+#include "core/Paths.h"
+#include "engine/ConversionEngine.h"
+#include "engine/ConvertChecks.h"
+#include "tests/support/RecordingUiServices.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -111,8 +112,8 @@ TEST_F(ConvertCommand, ConvertsTheSelectionAndReportsDone) {
     EXPECT_EQ(Caption(), "Convert");
     EXPECT_FALSE(dlg_->m_convertTimer.isActive());
     EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("done.wav"));
-    EXPECT_FALSE(dlg_->m_pEngine->job.pTimeline || dlg_->m_pEngine->job.pRenderEngine || dlg_->m_pEngine->job.pControl ||
-                 dlg_->m_pEngine->job.pEvent);
+    const ConversionJob& job = dlg_->m_pEngine->job();
+    EXPECT_FALSE(job.pTimeline || job.pRenderEngine || job.pControl || job.pEvent);
     const WavFile w = ReadWavFile(Path("done.wav"));
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.sampleRate, 8000u);
@@ -232,7 +233,8 @@ TEST_F(ConvertCommand, OutputRefusals) {
 }
 
 TEST_F(ConvertCommand, MediaWithoutSoundIsRefused) {
-    Open(Path("silent.mp4"), 2.0);
+    dlg_->OpenChosenMedia(Path("silent.mp4"));
+    ASSERT_EQ(dlg_->m_nClipCount, 1);
     SetOutput(Path("silent.wav"));
     dlg_->OnConvert();
     EXPECT_EQ(boxes_.texts(), std::vector<std::string>{kNoSoundStreamText});
@@ -265,6 +267,7 @@ TEST_F(ConvertCommand, UsedTimeCountsTicksAndRestartsOnTheNextConversion) {
     for (int i = 1; i < 3661; ++i) dlg_->OnConvertTimer(kConvertTimerId);
     EXPECT_EQ(Status(), "Please wait... Used Time: 01:01:01");
     dlg_->OnConvert();  // Stop
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(dlg_->m_nUsedSeconds, 0);
     EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("ticks.wav"));
 
@@ -289,6 +292,7 @@ TEST_F(ConvertCommand, StopLeavesACompleteFileAndTheDoneLine) {
     EXPECT_EQ(dlg_->m_bConverting, 1);
     dlg_->m_nClipCount = 1;
     dlg_->OnConvert();
+    ASSERT_TRUE(WaitUntilIdle());
     EXPECT_EQ(dlg_->m_bConverting, 0);
     EXPECT_EQ(Caption(), "Convert");
     EXPECT_EQ(Status().toStdString(), "Done. Output File: " + out);
@@ -328,9 +332,10 @@ TEST_F(ConvertCommand, ABuildFailureLeavesTheDialogIdle) {
     Open(Path("tone.flac"), 2.0);
     SetOutput(Path("no/such/folder/out.wav"));
     dlg_->OnConvert();
-    ASSERT_EQ(boxes_.texts().size(), 2u);
-    EXPECT_EQ(boxes_.texts()[0], "can not pControl->Run()!!!");
-    EXPECT_EQ(boxes_.texts()[1], std::string(dlg_->m_szErrorText));
+    // One failure, one box: the step's text, and the reason under it.
+    ASSERT_EQ(boxes_.texts(), std::vector<std::string>{"can not pControl->Run()!!!"});
+    EXPECT_EQ(boxes_.shown()[0].detail, std::string(dlg_->m_szErrorText));
+    EXPECT_NE(boxes_.shown()[0].detail.find("out.wav"), std::string::npos) << boxes_.shown()[0].detail;
     EXPECT_EQ(dlg_->m_bConverting, 0);
     EXPECT_EQ(Caption(), "Convert");
     EXPECT_FALSE(dlg_->m_convertTimer.isActive());

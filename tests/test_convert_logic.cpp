@@ -1,15 +1,15 @@
 // Pure logic of the conversion: MP3 stream analysis, the sample window,
 // format checks, texts, the command line, the timeline and file finishing.
 
-#include "convert/BatchPlan.h"
-#include "convert/CommandLine.h"
-#include "convert/ConvertChecks.h"
-#include "convert/WavFinish.h"
-#include "platform/GraphEvents.h"
-#include "platform/Mp3Stream.h"
-#include "platform/SampleWindow.h"
-#include "platform/Timeline.h"
-#include "platform/WaveFormatEx.h"
+#include "cli/BatchPlan.h"
+#include "cli/CommandLine.h"
+#include "engine/ConvertChecks.h"
+#include "formats/WavFinish.h"
+#include "media/GraphEvents.h"
+#include "formats/Mp3Stream.h"
+#include "media/SampleWindow.h"
+#include "media/Timeline.h"
+#include "core/WaveFormatEx.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 

@@ -3,7 +3,7 @@
 #include "app/AboutDialog.h"
 #include "app/ConverterDialog.h"
 #include "app/Resources.h"
-#include "source/ThumbSlider.h"
+#include "app/ThumbSlider.h"
 #include "tests/support/DialogFixture.h"
 
 #include <QApplication>

@@ -3,9 +3,9 @@
 // and closing the preview leaves nothing to convert.
 
 #include "app/ConverterDialog.h"
-#include "convert/ConvertChecks.h"
-#include "convert/Progress.h"
-#include "platform/WindowMessages.h"
+#include "engine/ConvertChecks.h"
+#include "core/Progress.h"
+#include "ui/WindowMessages.h"
 #include "preview/PreviewPlayer.h"
 #include "tests/support/DialogFixture.h"
 #include "tests/support/TestMedia.h"
@@ -32,8 +32,8 @@ TEST(ProgressText, ShowsTheShareAndOnceKnownTheTimeLeft) {
     EXPECT_EQ(RemainingSeconds(2000, 50), 2);
     EXPECT_EQ(RemainingSeconds(3000, 3), 97);
     EXPECT_EQ(RemainingSeconds(2001, 99), 1) << "rounded up";
-    EXPECT_EQ(ProgressText(0, std::nullopt), QStringLiteral("0%"));
-    EXPECT_EQ(ProgressText(25, 3725), QStringLiteral("25%, about 01:02:05 left"));
+    EXPECT_EQ(ProgressText(0, std::nullopt), "0%");
+    EXPECT_EQ(ProgressText(25, 3725), "25%, about 01:02:05 left");
 }
 
 class DialogConversion : public ::testing::Test {

@@ -3,7 +3,7 @@
 
 #include "app/ConverterDialog.h"
 #include "app/ElidedLabel.h"
-#include "source/ThumbSlider.h"
+#include "app/ThumbSlider.h"
 #include "tests/support/DialogFixture.h"
 
 #include <QComboBox>

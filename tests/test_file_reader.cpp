@@ -2,7 +2,7 @@
 // large, inside a read-ahead block or across blocks, comes back byte for byte
 // as it is in the file; the end and a missing file are reported as such.
 
-#include "platform/FileReader.h"
+#include "media/elements/FileReader.h"
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>

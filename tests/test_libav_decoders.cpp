@@ -3,7 +3,7 @@
 // from the start and after a seek; a damaged packet does not stop the stream;
 // and Vorbis's headers reach the codec as it reads them.
 
-#include "platform/LibAvDecoders.h"
+#include "media/elements/LibAvDecoders.h"
 #include "tests/support/TestMedia.h"
 
 #include <gst/app/gstappsink.h>

@@ -3,8 +3,8 @@
 
 #include "app/ConverterDialog.h"
 #include "preview/PreviewPlayer.h"
-#include "source/ThumbSlider.h"
-#include "source/TimeText.h"
+#include "app/ThumbSlider.h"
+#include "core/TimeText.h"
 #include "tests/support/DialogFixture.h"
 #include "tests/support/MediaCache.h"
 #include "tests/support/TestMedia.h"
@@ -108,12 +108,12 @@ TEST_F(MediaOpening, AFileUnderOneSecondGivesAnEmptySelection) {
 }
 
 TEST(TimeText, HoursGrowPastTwoDigits) {
-    EXPECT_EQ(HmsText(MediaTime{0}), QStringLiteral("00:00:00"));
-    EXPECT_EQ(HmsText(MediaTime{(3600 + 120 + 5) * kUnitsPerSecond + 9'999'999}), QStringLiteral("01:02:05"));
-    EXPECT_EQ(HmsText(MediaTime{360000} * kUnitsPerSecond), QStringLiteral("100:00:00"));
-    EXPECT_EQ(HmsText(MediaTime{1234567} * kUnitsPerSecond), QStringLiteral("342:56:07"));
-    EXPECT_EQ(FileLineText(QStringLiteral("a b.mp3"), 61 * kUnitsPerSecond, 205 * kUnitsPerSecond),
-              QStringLiteral("a b.mp3   00:01:01 / 00:03:25"));
+    EXPECT_EQ(HmsText(MediaTime{0}), std::string("00:00:00"));
+    EXPECT_EQ(HmsText(MediaTime{(3600 + 120 + 5) * kUnitsPerSecond + 9'999'999}), std::string("01:02:05"));
+    EXPECT_EQ(HmsText(MediaTime{360000} * kUnitsPerSecond), std::string("100:00:00"));
+    EXPECT_EQ(HmsText(MediaTime{1234567} * kUnitsPerSecond), std::string("342:56:07"));
+    EXPECT_EQ(FileLineText(std::string("a b.mp3"), 61 * kUnitsPerSecond, 205 * kUnitsPerSecond),
+              std::string("a b.mp3   00:01:01 / 00:03:25"));
 }
 
 TEST_F(MediaOpening, AnUnreadableFileShowsTwoBoxesAndLeavesTheOpenFileShown) {

@@ -1,8 +1,8 @@
 // Measuring media on the throw-away graph: exact lengths, the kinds of
 // streams, and files that cannot be opened at all.
 
-#include "platform/MediaProbe.h"
-#include "platform/Mp3Stream.h"
+#include "media/MediaProbe.h"
+#include "formats/Mp3Stream.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 

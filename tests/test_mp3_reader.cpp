@@ -4,8 +4,8 @@
 // the bit as decoding from the start, also for the streams whose decoders carry state furthest (mono,
 // low rates, VBR); a damaged frame is silence of its own length.
 
-#include "platform/Mp3Reader.h"
-#include "platform/Mp3Stream.h"
+#include "media/elements/Mp3Reader.h"
+#include "formats/Mp3Stream.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 

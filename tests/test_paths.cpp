@@ -1,7 +1,7 @@
 // Path operations of the media list, the output path and the help page.
 
 #include "app/OutputPath.h"
-#include "source/Paths.h"
+#include "core/Paths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The preview's playback graph on real files: what it renders and refuses,
 // sizes, positions and seeks, events, and pictures reaching the surface.
 
-#include "platform/PlaybackGraph.h"
-#include "platform/VideoSurface.h"
+#include "media/PlaybackGraph.h"
+#include "media/VideoSurface.h"
 #include "tests/support/MediaCache.h"
 
 #include <QTest>

@@ -2,9 +2,9 @@
 // saved rectangle and style, Escape, "Normal size", the dialog's place on left
 // clicks, the idle cursor and its timer.
 
-#include "platform/Desktop.h"
-#include "platform/VideoSurface.h"
-#include "platform/WindowMessages.h"
+#include "ui/Desktop.h"
+#include "media/VideoSurface.h"
+#include "ui/WindowMessages.h"
 #include "preview/PlayerMenu.h"
 #include "preview/PlayerWindow.h"
 #include "preview/VideoPlacement.h"

@@ -2,8 +2,8 @@
 // state table, seeking, end of stream, the ticks and commands it posts to the
 // dialog, its popup menu, and files it cannot play.
 
-#include "platform/VideoSurface.h"
-#include "platform/WindowMessages.h"
+#include "media/VideoSurface.h"
+#include "ui/WindowMessages.h"
 #include "preview/PlayerMenu.h"
 #include "preview/PlayerWindow.h"
 #include "preview/VideoPlacement.h"

@@ -2,7 +2,7 @@
 // independent of how the input is cut into buffers, clean in and beyond the
 // passband; quantization rounding and clipping.
 
-#include "platform/Resampler.h"
+#include "dsp/Resampler.h"
 
 #include <gtest/gtest.h>
 

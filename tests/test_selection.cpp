@@ -4,11 +4,11 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "platform/WindowMessages.h"
+#include "ui/WindowMessages.h"
 #include "preview/PlayerWindow.h"
 #include "preview/PreviewPlayer.h"
-#include "source/ThumbSlider.h"
-#include "source/Trackbar.h"
+#include "app/ThumbSlider.h"
+#include "app/Trackbar.h"
 #include "tests/support/DialogFixture.h"
 #include "tests/support/TestMedia.h"
 

@@ -1,6 +1,6 @@
 // The format rows and the custom rate's text becoming the five PCM numbers.
 
-#include "app/WaveFormat.h"
+#include "core/WaveFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -43,13 +43,14 @@ TEST(CustomRateText, ParsesLikeTheEditAlwaysDid) {
     EXPECT_EQ(ParseCustomSamplesPerSec(std::string(126, ' ') + "5"), 5);
 }
 
-TEST(CustomRateLimit, RefusesRatesWhoseBytesPerSecondPass32Bits) {
-    EXPECT_FALSE(WaveFormatRefusal(6, 0, 0, 1073741823).has_value());  // 4 x 1073741823 fits
-    EXPECT_TRUE(WaveFormatRefusal(6, 0, 0, 1073741824).has_value());
-    EXPECT_FALSE(WaveFormatRefusal(6, 1, 1, 2147483647).has_value());  // 1-byte blocks always fit
-    EXPECT_FALSE(WaveFormatRefusal(6, 1, 0, 2147483647).has_value());  // 2-byte blocks fit any positive rate
-    EXPECT_TRUE(WaveFormatRefusal(6, 0, 0, 2147483647).has_value());
+TEST(CustomRateLimit, RefusesRatesTheConverterCannotProduceOrAHeaderCannotState) {
+    EXPECT_FALSE(WaveFormatRefusal(6, 0, 0, 768000).has_value());  // the converter's highest rate
     EXPECT_FALSE(WaveFormatRefusal(1, 0, 0, 2147483647).has_value());  // custom unused
+    // Above it nothing is written, rather than another rate than asked for.
+    const auto converter = WaveFormatRefusal(6, 1, 1, 768001);
+    ASSERT_TRUE(converter.has_value());
+    EXPECT_NE(converter->find("768001"), std::string::npos) << *converter;
+    // Bytes per second past 32 bits name the highest rate a header could state.
     const auto text = WaveFormatRefusal(6, 0, 0, 2000000000);
     ASSERT_TRUE(text.has_value());
     EXPECT_NE(text->find("1073741823"), std::string::npos) << *text;

@@ -5,7 +5,7 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "platform/RecordingUiServices.h"
+#include "tests/support/RecordingUiServices.h"
 #include "tests/support/QtPrinters.h"
 
 #include <QTemporaryDir>

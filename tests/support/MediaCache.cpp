@@ -1,6 +1,6 @@
 #include "tests/support/MediaCache.h"
 
-#include "platform/GstHandles.h"
+#include "media/GstHandles.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

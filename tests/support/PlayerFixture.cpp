@@ -1,6 +1,6 @@
 #include "tests/support/PlayerFixture.h"
 
-#include "platform/FixedText.h"
+#include "core/FixedText.h"
 
 #include <QApplication>
 #include <QTest>

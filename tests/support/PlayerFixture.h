@@ -2,7 +2,7 @@
 // A player opened the way the main dialog opens one, with a recording dialog
 // stand-in and recorded message boxes; torn down the way the dialog closes it.
 
-#include "platform/RecordingUiServices.h"
+#include "tests/support/RecordingUiServices.h"
 #include "preview/PreviewPlayer.h"
 #include "tests/support/MediaCache.h"
 #include "tests/support/RecordingDialog.h"

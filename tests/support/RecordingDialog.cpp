@@ -1,6 +1,6 @@
 #include "tests/support/RecordingDialog.h"
 
-#include "platform/WindowMessages.h"
+#include "ui/WindowMessages.h"
 #include "preview/PreviewPlayer.h"
 
 namespace veltrano::test {

@@ -2,7 +2,7 @@
 // A stand-in for the main dialog: a plain window that records what the player
 // posts to it (position ticks with the positions read at each tick, commands).
 
-#include "platform/MediaTime.h"
+#include "core/MediaTime.h"
 
 #include <QWidget>
 

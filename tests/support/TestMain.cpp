@@ -1,7 +1,7 @@
 // gtest entry point for every test executable: a QApplication on the offscreen
 // platform and the media framework initialised, as the program does at start.
 
-#include "platform/MediaSystem.h"
+#include "media/MediaSystem.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "tests/support/TestMedia.h"
 
-#include "platform/Mp3Stream.h"
+#include "formats/Mp3Stream.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>

@@ -7,12 +7,12 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "platform/MediaSystem.h"
-#include "platform/RecordingUiServices.h"
+#include "media/MediaSystem.h"
+#include "tests/support/RecordingUiServices.h"
 #include "preview/PlayerMenu.h"
 #include "preview/PlayerWindow.h"
 #include "preview/PreviewPlayer.h"
-#include "source/ThumbSlider.h"
+#include "app/ThumbSlider.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 

@@ -3,10 +3,10 @@
 // saves a screenshot of the whole screen after each step. Run it on a real
 // display or under Xvfb (scripts/preview-on-xvfb.sh).
 
-#include "platform/FixedText.h"
-#include "platform/MediaSystem.h"
-#include "platform/RecordingUiServices.h"
-#include "platform/VideoSurface.h"
+#include "core/FixedText.h"
+#include "media/MediaSystem.h"
+#include "tests/support/RecordingUiServices.h"
+#include "media/VideoSurface.h"
 #include "preview/PlayerMenu.h"
 #include "preview/PlayerWindow.h"
 #include "preview/PreviewPlayer.h"

@@ -1,0 +1,69 @@
+#pragma once
+// The command line of veltrano-convert, parsed without side effects.
+
+#include "core/MediaTime.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace veltrano {
+
+enum ConvertExitStatus : int {
+    kExitDone = 0,
+    kExitBadArguments = 2,
+    kExitInputUnusable = 3,    // cannot be opened, measured, or has no sound
+    kExitOutputRefused = 4,    // exists without -y, is the input, too long a path, too large for WAV
+    kExitConversionFailed = 5,
+    kExitInterrupted = 130,    // stopped by Ctrl+C; the file is complete up to there
+};
+// With several inputs the status is 0 when every file was converted, 130 when
+// Ctrl+C stopped the run, and otherwise the highest status of the files that
+// were not converted (so one bad file makes it non-zero).
+
+struct ConvertOptions {
+    std::vector<std::string> inputs;  // in command-line order
+    std::string output;               // -o: the output of a single input
+    std::string outputDir;            // -d: the folder the outputs are named into
+    std::optional<int> jobs;          // files converted at once; the number of cores when not given
+    int rate = 44100;
+    int channels = 2;
+    int bits = 16;
+    MediaTime start = 0;
+    std::optional<MediaTime> end;  // the exact end of the media when not given
+    bool overwrite = false;
+    bool probe = false;
+    bool quiet = false;
+    bool help = false;
+    bool version = false;
+};
+
+struct ParsedCommandLine {
+    bool ok = false;
+    ConvertOptions options;
+    std::string error;  // why the arguments were refused
+};
+
+// args are the arguments after the program name.
+ParsedCommandLine ParseConvertArguments(const std::vector<std::string>& args);
+
+// Seconds with an optional fraction ("12.5") or [HH:]MM:SS[.fff], to 100 ns.
+std::optional<MediaTime> ParseTimeArgument(std::string_view text);
+
+std::string ConvertUsageText();
+
+// "length: SECONDS" (three decimals) and "whole: HH:MM:SS" (whole seconds, truncated).
+std::string ProbeReportText(MediaTime length);
+
+// The dialog's list rows for a rate, channel count and sample width (a rate
+// outside the list takes the custom row).
+struct FormatRows {
+    int samplesPerSec = 1;
+    int channels = 0;
+    int bitsPerSample = 0;
+    int customSamplesPerSec = 44100;
+};
+FormatRows FormatRowsFor(int rate, int channels, int bits);
+
+}  // namespace veltrano

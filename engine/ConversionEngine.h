@@ -1,0 +1,146 @@
+#pragma once
+// The conversion: the timeline of a conversion, its render and write graph,
+// the graph's events and the stop. The dialog's Convert command and
+// veltrano-convert drive this one object the same way: Start, then wait for
+// ended(), or Stop. It shows nothing itself: what went wrong comes back as
+// notices and a failure text, which each front end shows in its own way.
+
+#include "core/MediaTime.h"
+#include "core/Result.h"
+#include "core/WaveFormat.h"
+#include "core/WaveFormatEx.h"
+#include "media/FilterGraph.h"
+#include "media/GraphEvents.h"
+#include "media/RenderEngine.h"
+#include "media/Timeline.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace veltrano {
+
+// The four references of a conversion; all empty when idle.
+struct ConversionJob {
+    std::shared_ptr<Timeline> pTimeline;
+    std::unique_ptr<RenderEngine> pRenderEngine;
+    std::shared_ptr<MediaControl> pControl;
+    std::shared_ptr<GraphEvents> pEvent;
+};
+
+// The conversion's source, as the dialog's media lists and selection hold it.
+struct ConversionSource {
+    int audioCount = 0;     // entries in the audio source list
+    std::string audioPath;  // entry 0, the one converted
+    MediaTime startTime = 0;
+    MediaTime endTime = 0;
+};
+
+struct ConversionRequest {
+    ConversionSource source;
+    std::string outputPath;
+    OutputWaveFormat format;
+};
+
+// A step of the build that failed: the step's own text, and the reason in
+// plain words when the system gave one. The dialog shows each as one box
+// (an application box, or a box captioned "Error"); the command line as a line.
+struct ConversionNotice {
+    enum class Kind { Application, Error };
+    Kind kind = Kind::Application;
+    std::string text;
+    std::string reason;
+    friend bool operator==(const ConversionNotice&, const ConversionNotice&) = default;
+};
+
+class ConversionEngine : public QObject {
+    Q_OBJECT
+
+public:
+    enum class Outcome {
+        Idle,
+        NotStarted,  // a build step failed; notices() says which
+        Running,
+        Stopping,    // Stop was asked; the file is being finished
+        Done,
+        Stopped,     // complete up to where it was stopped
+        Failed,      // the graph stopped on an error; failureText() says why
+    };
+
+    explicit ConversionEngine(QObject* parent = nullptr);
+    ~ConversionEngine() override;
+    ConversionEngine(const ConversionEngine&) = delete;
+    ConversionEngine& operator=(const ConversionEngine&) = delete;
+
+    // Builds the timeline and the graph and runs it. Running, or NotStarted
+    // with the notices of the steps that failed.
+    Outcome Start(const ConversionRequest& request);
+    // Stops a running conversion as the Stop button does: the graph is brought
+    // to its end (bounded in time) so the file is complete, then released;
+    // ended() follows, from the event loop.
+    void Stop();
+
+    Outcome outcome() const { return outcome_; }
+    bool Running() const { return outcome_ == Outcome::Running || outcome_ == Outcome::Stopping; }
+    const std::vector<ConversionNotice>& notices() const { return notices_; }
+    const std::string& failureText() const { return failureText_; }
+
+    // Share of the selection written, 0 to 100; after the release, the share
+    // the conversion reached.
+    int ProgressPercent() const;
+    // Where the conversion writes and in which format.
+    const std::string& OutputPath() const { return request_.outputPath; }
+    WaveFormatEx WrittenFormat() const { return writtenFormat_; }
+
+    // While running: the references the conversion holds.
+    const ConversionJob& job() const { return job_; }
+
+signals:
+    // Done, Stopped or Failed: the conversion has ended and everything is released.
+    void ended();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    void Notify(ConversionNotice::Kind kind, std::string text, std::string reason = {});
+    void Notify(std::string text, const Result& r = Result::Ok());
+
+    // The timeline: one audio group, one track, one source holding the selection.
+    Result CreateTimeline();
+    Result AddAudioGroup(Timeline& timeline);
+    Result AddSourceTrack(Timeline& timeline, const std::shared_ptr<TimelineObj>& group, const std::string& path);
+    Result ValidateSourceNames(Timeline& timeline);
+    // The graph: render engine front end, converter, multiplexer, writer; runs it.
+    Result ConnectRenderEngine(const std::shared_ptr<Timeline>& timeline);
+    void DisablePreviewMode(Timeline& timeline);
+    Result BuildWriteGraph(RenderEngine& engine, const std::string& filename);
+    Result SetWrittenFormat(CaptureGraphBuilder& builder, const Filter& mux);
+    Result StartGraph(const std::shared_ptr<FilterGraph>& graph);
+
+    void OnGraphNotify();
+    void FinishDrain();
+    void End(Outcome outcome);
+    // Stops the graph and releases the job: graph first, then the filters.
+    void ReleaseJob();
+    // Makes a file whose writer was cut off readable.
+    void FinishCutOffFile();
+
+    ConversionJob job_;
+    ConversionRequest request_;
+    WaveFormatEx writtenFormat_;
+    std::shared_ptr<AcmWrapper> progress_;
+    int lastPercent_ = 0;
+    Outcome outcome_ = Outcome::Idle;
+    std::vector<ConversionNotice> notices_;
+    std::string failureText_;
+    QTimer drainTimeout_;
+};
+
+// How long a stop waits for the graph to write the end of the file.
+inline constexpr int kDrainTimeoutMs = 5000;
+
+}  // namespace veltrano

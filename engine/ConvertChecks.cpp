@@ -1,0 +1,102 @@
+#include "engine/ConvertChecks.h"
+
+#include "core/Paths.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace veltrano {
+
+std::string OutputIsOtherInputText(const std::string& otherInput) {
+    return "The output file is " + otherInput +
+           ", another media file of this run. Replacing it would destroy the media; please choose another "
+           "output folder.";
+}
+
+std::string ReplaceQuestionText(const std::string& path) { return path + " exists. Do you want to replace it?"; }
+
+std::string DoneText(const std::string& path) { return "Done. Output File: " + path; }
+
+std::string UsedTimeText(int seconds) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Please wait... Used Time: %02d:%02d:%02d", seconds / 3600, (seconds % 3600) / 60,
+                  seconds % 60);
+    return text;
+}
+
+std::string ConversionFailedText(const std::string& systemText) { return "The conversion failed: " + systemText; }
+
+std::string ConversionFailedStatusText(const std::string& systemText) {
+    return "Conversion failed: " + systemText;
+}
+
+bool FileExists(const std::string& path) {
+    if (path.empty()) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool isFile = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    ::close(fd);
+    return isFile;
+}
+
+bool NamesSameFile(const std::string& a, const std::string& b) {
+    if (a.empty() || b.empty()) return false;
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec) {
+    if (length <= 0) return 0;
+    const long double frames = static_cast<long double>(length) * samplesPerSec / kUnitsPerSecond;
+    return static_cast<std::uint64_t>(std::llround(frames));
+}
+
+std::optional<std::string> OutputSizeRefusal(MediaTime length, const OutputWaveFormat& format) {
+    const std::uint64_t bytes = OutputFrames(length, format.nSamplesPerSec) * format.nBlockAlign + kWaveHeaderBytes;
+    if (bytes <= 0xFFFFFFFFull) return std::nullopt;
+    const std::uint64_t maxSeconds =
+        format.nAvgBytesPerSec ? (0xFFFFFFFFull - kWaveHeaderBytes) / format.nAvgBytesPerSec : 0;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "The selection is too long for a wave file: in this format it needs %llu bytes, more than the "
+                  "4 GB a wave file can hold (at most %llu:%02llu:%02llu). Please choose a shorter selection or a "
+                  "smaller format.",
+                  static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(maxSeconds / 3600),
+                  static_cast<unsigned long long>(maxSeconds % 3600 / 60),
+                  static_cast<unsigned long long>(maxSeconds % 60));
+    return std::string(text);
+}
+
+std::optional<ConvertRefusal> CheckConversion(const ConvertCheckInput& in,
+                                              const std::function<bool(const std::string&)>& askReplace) {
+    using C = ConvertCheck;
+    if (!in.mediaOpen) return ConvertRefusal{C::MediaOpen, kOpenMediaFirstText};
+    // A path the buffer cannot hold is refused, never cut.
+    if (!FitsPathBuffer(in.output)) return ConvertRefusal{C::OutputPathLength, kOutputPathTooLongText};
+    if (!(in.endTime > in.startTime)) return ConvertRefusal{C::Selection, kEndBeforeStartText};
+    // Before anything could replace the output: it must not be the media
+    // itself, nor another of the run, and the media must have sound.
+    if (in.audioCount > 0 && NamesSameFile(in.output, in.source))
+        return ConvertRefusal{C::OutputIsSource, kOutputIsSourceText};
+    for (const std::string& other : in.otherInputs)
+        if (NamesSameFile(in.output, other)) return ConvertRefusal{C::OutputIsOtherInput, OutputIsOtherInputText(other)};
+    if (in.audioCount > 0 && !in.hasSound) return ConvertRefusal{C::Sound, kNoSoundStreamText};
+    if (FileExists(in.output) && !askReplace(ReplaceQuestionText(in.output))) return ConvertRefusal{C::Replace, {}};
+    if (in.customSamplesPerSec <= 0) return ConvertRefusal{C::Rate, kRateTooSmallText};
+    if (const auto refusal = WaveFormatRefusal(in.indexSamplesPerSec, in.indexChannels, in.indexBitsPerSample,
+                                               in.customSamplesPerSec))
+        return ConvertRefusal{C::FormatRange, *refusal};
+    const OutputWaveFormat format = ComputeOutputWaveFormat(in.indexSamplesPerSec, in.indexChannels,
+                                                            in.indexBitsPerSample, in.customSamplesPerSec);
+    if (const auto refusal = OutputSizeRefusal(in.endTime - in.startTime, format))
+        return ConvertRefusal{C::OutputSize, *refusal};
+    return std::nullopt;
+}
+
+}  // namespace veltrano

@@ -1,0 +1,207 @@
+#include "media/MediaProbe.h"
+
+#include "media/GstHandles.h"
+#include "media/Logging.h"
+#include "formats/Mp3Stream.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace veltrano {
+
+namespace {
+
+// Long enough for a slow disk, short enough that a file that never exposes
+// its streams cannot hang the caller.
+constexpr GstClockTime kProbeTimeout = 10 * GST_SECOND;
+
+struct ProbeState {
+    GstElement* pipeline = nullptr;
+    std::mutex mutex;
+    std::condition_variable padAdded;
+    unsigned pads = 0;
+    std::vector<gsth::Pad> audioPads;  // decodable sound streams, in stream order
+    bool sawAudio = false;
+    bool decodableVideo = false;
+    bool sawVideo = false;
+    std::string firstAudioCaps;
+    int firstAudioMpegVersion = 0;
+    std::atomic<gint64> audioEnd{-1};  // end of the last parsed sound buffer
+};
+
+// Follows how far the first sound stream has been parsed.
+GstPadProbeReturn TrackEnd(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    auto* st = static_cast<ProbeState*>(data);
+    GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (GST_BUFFER_PTS_IS_VALID(buf)) {
+        const auto end = static_cast<gint64>(GST_BUFFER_PTS(buf) +
+                                             (GST_BUFFER_DURATION_IS_VALID(buf) ? GST_BUFFER_DURATION(buf) : 0));
+        if (end > st->audioEnd.load()) st->audioEnd.store(end);
+    }
+    return GST_PAD_PROBE_OK;
+}
+
+bool HasDecoder(GstCaps* caps, GstElementFactoryListType media) {
+    return gsth::SomeFactoryTakes(GST_ELEMENT_FACTORY_TYPE_DECODER | media, caps);
+}
+
+void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
+    auto* st = static_cast<ProbeState*>(data);
+    gsth::Caps caps = gsth::Caps::Adopt(gst_pad_get_current_caps(pad));
+    if (!caps) caps = gsth::Caps::Adopt(gst_pad_query_caps(pad, nullptr));
+    // Every stream ends in a sink of its own so that no demuxer stalls.
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", FALSE, "async", FALSE, nullptr);
+    gst_bin_add(GST_BIN(st->pipeline), sink);
+    gsth::Pad sinkPad = gsth::Pad::Adopt(gst_element_get_static_pad(sink, "sink"));
+    gst_pad_link(pad, sinkPad.get());
+    gst_element_sync_state_with_parent(sink);
+    std::lock_guard lock(st->mutex);
+    ++st->pads;
+    st->padAdded.notify_all();
+    if (!caps || gst_caps_is_empty(caps.get())) return;
+    const GstStructure* s = gst_caps_get_structure(caps.get(), 0);
+    const char* name = gst_structure_get_name(s);
+    if (g_str_has_prefix(name, "audio/")) {
+        st->sawAudio = true;
+        if (g_str_has_prefix(name, "audio/x-raw") || HasDecoder(caps.get(), GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO)) {
+            if (st->audioPads.empty()) {
+                st->firstAudioCaps = name;
+                gst_structure_get_int(s, "mpegversion", &st->firstAudioMpegVersion);
+                gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, &TrackEnd, st, nullptr);
+            }
+            st->audioPads.push_back(gsth::Pad::Retain(pad));
+        }
+    } else if (g_str_has_prefix(name, "video/") || g_str_has_prefix(name, "image/")) {
+        st->sawVideo = true;
+        if (g_str_has_prefix(name, "video/x-raw") || HasDecoder(caps.get(), GST_ELEMENT_FACTORY_TYPE_MEDIA_VIDEO) ||
+            HasDecoder(caps.get(), GST_ELEMENT_FACTORY_TYPE_MEDIA_IMAGE))
+            st->decodableVideo = true;
+    }
+}
+
+Result Fail(ProbeStep step, ProbeStep* failedStep, Result r) {
+    if (failedStep) *failedStep = step;
+    return r;
+}
+
+// Waits until every stream is known or the file turns out unreadable: the
+// parser announces its collection of streams, then exposes one pad for each.
+Result WaitForStreams(ProbeState& st) {
+    gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
+    gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
+        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_STREAM_COLLECTION)));
+    if (!msg) return Result(E_FAIL, "The file did not show its streams in time.");
+    if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
+        gsth::Error err;
+        gsth::String debug;
+        gst_message_parse_error(msg.get(), err.out(), debug.out());
+        if (debug) qCInfo(lcMedia) << "probe:" << debug.get();
+        return Result(E_FAIL, err && err->message ? err->message : "The file cannot be read.");
+    }
+    GstStreamCollection* collection = nullptr;
+    gst_message_parse_stream_collection(msg.get(), &collection);
+    const unsigned streams = collection ? gst_stream_collection_get_size(collection) : 1;
+    if (collection) gst_object_unref(collection);
+    std::unique_lock lock(st.mutex);
+    st.padAdded.wait_for(lock, std::chrono::seconds(2), [&] { return st.pads >= streams; });
+    return S_OK;
+}
+
+// For a stream that does not state its length (a FLAC written as a stream):
+// the parsers, without any decoder, run to the end, and the last sound
+// buffer's end is the length.
+gint64 MeasureByParsing(ProbeState& st) {
+    if (gst_element_set_state(st.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return -1;
+    gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
+    gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
+        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) return -1;
+    return st.audioEnd.load();
+}
+
+}  // namespace
+
+Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedStep) {
+    out = MediaProbe{};
+    gsth::Element pipeline = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("probe"))));
+    GstElement* src = gst_element_factory_make("filesrc", nullptr);
+    GstElement* parse = gst_element_factory_make("parsebin", nullptr);
+    if (!src || !parse) {
+        if (src) gst_object_unref(gst_object_ref_sink(src));
+        if (parse) gst_object_unref(gst_object_ref_sink(parse));
+        return Fail(ProbeStep::Render, failedStep, Result(E_NOINTERFACE, "GStreamer's parsebin is not installed."));
+    }
+    g_object_set(src, "location", path.c_str(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), src, parse, nullptr);
+    gst_element_link(src, parse);
+
+    ProbeState st;
+    st.pipeline = pipeline.get();
+    const gulong added = g_signal_connect(parse, "pad-added", G_CALLBACK(&OnPadAdded), &st);
+
+    Result streams = gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE
+                         ? Result(E_FAIL)
+                         : Result(S_OK);
+    if (streams.succeeded()) streams = WaitForStreams(st);
+    else {
+        gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(pipeline.get()));
+        gsth::Message msg = gsth::Message::Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+        gsth::Error err;
+        if (msg) gst_message_parse_error(msg.get(), err.out(), nullptr);
+        streams = Result(E_FAIL, err && err->message ? err->message : "The file cannot be opened.");
+    }
+
+    std::vector<gsth::Pad> audioPads;
+    {
+        std::lock_guard lock(st.mutex);
+        audioPads = st.audioPads;
+    }
+    Result result = S_OK;
+    if (streams.failed()) {
+        result = Fail(ProbeStep::Render, failedStep, streams);
+    } else if (audioPads.empty() && !st.decodableVideo) {
+        result = Fail(ProbeStep::Render, failedStep,
+                      Result(E_FAIL, st.sawAudio || st.sawVideo ? "No installed decoder can decode this file."
+                                                                : "The file holds no sound or picture."));
+    } else {
+        out.hasAudio = !audioPads.empty();
+        out.hasVideo = st.sawVideo;
+        // The length of the sound when there is sound, else of the whole file.
+        gint64 duration = -1;
+        bool answered = false;
+        if (!audioPads.empty()) answered = gst_pad_query_duration(audioPads.front().get(), GST_FORMAT_TIME, &duration);
+        if (!answered) answered = gst_element_query_duration(pipeline.get(), GST_FORMAT_TIME, &duration);
+        if ((!answered || duration <= 0) && !audioPads.empty()) {
+            duration = MeasureByParsing(st);
+            answered = duration > 0;
+        }
+        // A raw MP3 is measured by its frames: exact, and without what the
+        // encoder added when the file says how much that was.
+        if (out.hasAudio && !out.hasVideo && st.firstAudioCaps == "audio/mpeg" && st.firstAudioMpegVersion == 1) {
+            if (const auto mp3 = AnalyzeMp3File(path); mp3 && mp3->sampleRate > 0) {
+                duration = static_cast<gint64>(
+                    gst_util_uint64_scale_int_round(static_cast<guint64>(mp3->ContentSamples()), GST_SECOND,
+                                                    mp3->sampleRate));
+                answered = true;
+            }
+        }
+        if (!answered) {
+            result = Fail(ProbeStep::Seeking, failedStep, Result(E_NOINTERFACE, "The media cannot be positioned."));
+        } else if (duration <= 0) {
+            result = Fail(ProbeStep::StopPosition, failedStep, Result(E_FAIL, "The length of the media is unknown."));
+        } else {
+            out.stopPosition = NanosecondsToMediaTime(duration);
+        }
+    }
+    g_signal_handler_disconnect(parse, added);
+    audioPads.clear();
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return result;
+}
+
+}  // namespace veltrano

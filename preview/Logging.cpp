@@ -1,0 +1,3 @@
+#include "preview/Logging.h"
+
+Q_LOGGING_CATEGORY(lcPreview, "veltrano.preview", QtWarningMsg)
