@@ -43,7 +43,7 @@ bool ConverterDialog::SeekToSlider(int position) {
     if (!g_pPreviewPlayer) return false;
     const MediaTime length = g_pPreviewPlayer->m_rtStopPosition;
     if (length == 0) return false;
-    g_pPreviewPlayer->SeekTo(TrackbarTarget(length, position));
+    (void)g_pPreviewPlayer->SeekTo(TrackbarTarget(length, position));  // a refused seek leaves the position shown as it was
     return true;
 }
 

@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(veltrano::ApplicationIcon());
     QApplication::setDesktopFileName(QStringLiteral("veltrano"));
     // The media framework starts before the dialog; the dialog reports a failure.
-    veltrano::InitializeMedia();
+    (void)veltrano::InitializeMedia();
 
     veltrano::ConverterApp app(QApplication::applicationFilePath());
     const QStringList args = QApplication::arguments();

@@ -6,19 +6,7 @@
 
 namespace veltrano {
 
-namespace {
-std::string Bounded(std::string_view text) {
-    std::string s(text.substr(0, kMaxErrorTextLength));
-    // Never cut a UTF-8 sequence in half.
-    if (text.size() > kMaxErrorTextLength) {
-        while (!s.empty() && (static_cast<unsigned char>(s.back()) & 0xC0) == 0x80) s.pop_back();
-        if (!s.empty() && (static_cast<unsigned char>(s.back()) & 0x80)) s.pop_back();
-    }
-    return s;
-}
-}  // namespace
-
-Result::Result(HResult code, std::string_view text) : code_(code), text_(Bounded(text)) {}
+Result::Result(HResult code, std::string_view text) : code_(code), text_(text) {}
 
 std::string Result::text() const {
     if (!text_.empty()) return text_;
@@ -47,7 +35,11 @@ std::string ErrorTextForCode(HResult code) {
 void GetErrorText(const Result& r, char* buffer, std::size_t capacity) {
     if (capacity == 0) return;
     const std::string t = r.text();
-    const std::size_t n = std::min(t.size(), capacity - 1);
+    std::size_t n = std::min(t.size(), capacity - 1);
+    if (n < t.size()) {
+        // Never cut a UTF-8 sequence in half.
+        while (n > 0 && (static_cast<unsigned char>(t[n]) & 0xC0) == 0x80) --n;
+    }
     std::memcpy(buffer, t.data(), n);
     buffer[n] = '\0';
 }

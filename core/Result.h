@@ -1,7 +1,8 @@
 #pragma once
 // A failure code in the style of the media platform's results: negative means
-// failure. A failure carries the system's text for it (at most 159 characters),
-// which the dialogs show where a failure's system text is asked for.
+// failure. A failure carries the system's text for it, which the dialogs show
+// where a failure's system text is asked for. A result is never dropped
+// unlooked-at by accident: the places that ignore one say so with (void).
 
 #include <cstdint>
 #include <string>
@@ -24,12 +25,13 @@ inline constexpr HResult VFW_E_INVALIDMEDIATYPE = static_cast<HResult>(0x8004020
 inline constexpr HResult E_ACCESSDENIED = static_cast<HResult>(0x80070005u);
 inline constexpr HResult E_NOTFOUND = static_cast<HResult>(0x80070002u);
 
+// The dialog's error text buffer holds this many bytes and a terminator.
 inline constexpr std::size_t kMaxErrorTextLength = 159;
 
-class Result {
+class [[nodiscard]] Result {
 public:
     Result() = default;
-    Result(HResult code) : code_(code) {}  // NOLINT: codes convert implicitly, as HRESULTs do
+    explicit Result(HResult code) : code_(code) {}
     Result(HResult code, std::string_view text);
 
     static Result Ok() { return Result(S_OK); }
@@ -58,7 +60,8 @@ inline bool Succeeded(const Result& r) { return r.succeeded(); }
 std::string ErrorTextForCode(HResult code);
 
 // Copies the system text of a failure into a fixed buffer (as the dialog's
-// 160-character error text member), always terminated, never overrun.
+// 160-character error text member), always terminated, never overrun, never
+// splitting a UTF-8 sequence.
 void GetErrorText(const Result& r, char* buffer, std::size_t capacity);
 
 }  // namespace veltrano

@@ -32,7 +32,8 @@ ConversionEngine::Outcome ConversionEngine::Start(const ConversionRequest& reque
     lastPercent_ = 0;
     outcome_ = Outcome::NotStarted;
     // A timeline that cannot be made, or whose source is gone, has nothing to render.
-    if (CreateTimeline().succeeded()) ConnectRenderEngine(job_.pTimeline);
+    // Every failed step has told its notice; the outcome says whether the graph runs.
+    if (CreateTimeline().succeeded()) (void)ConnectRenderEngine(job_.pTimeline);
     if (outcome_ != Outcome::Running) ReleaseJob();
     return outcome_;
 }
@@ -173,7 +174,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
     (void)timeline->GetGroupCount(Groups);  // zero groups is the failure looked at
     if (Groups == 0) {
         Notify("Could not GetGroupCount( &Groups )");
-        return E_INVALIDARG;
+        return Result(E_INVALIDARG);
     }
     if (Result r = pBuilder->SetFiltergraph(pGraph); r.failed()) {
         Notify("Error pBuilder->SetFiltergraph( pGraph )", r);
@@ -222,7 +223,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         Notify("Could not GetGroupOutputPin( g, &pPin )", r);
         return r;
     }
-    if (!pPin) return S_FALSE;
+    if (!pPin) return Result(S_FALSE);
     if (Result r = pBuilder->RenderStream(pPin, pACM->BaseFilter(), pMux); r.failed()) {
         qCWarning(lcEngine) << "render stream:" << r.text().c_str();
         Notify("Could not RenderStream( NULL, NULL, pPin, pACM, pMux )", r);
@@ -231,7 +232,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
     if (Result r = SetWrittenFormat(*pBuilder, pMux); r.failed()) return r;
     const Pin pMuxOut = GetPin(pMux, 0, PINDIR_OUTPUT);
     const Pin pWriterIn = GetPin(pWriter->BaseFilter(), 0, PINDIR_INPUT);
-    if (!pMuxOut || !pWriterIn) return E_UNEXPECTED;
+    if (!pMuxOut || !pWriterIn) return Result(E_UNEXPECTED);
     if (Result r = pGraph->Connect(pMuxOut, pWriterIn); r.failed()) {
         Notify("Could not pGraph->Connect( pMuxOut, pWriterIn )", r);
         return r;

@@ -48,7 +48,7 @@ gsth::Pad FirstFreePad(GstElement* element, GstPadDirection direction) {
 
 Result LinkPads(GstPad* out, GstPad* in) {
     const GstPadLinkReturn r = gst_pad_link(out, in);
-    if (r == GST_PAD_LINK_OK) return S_OK;
+    if (r == GST_PAD_LINK_OK) return Result(S_OK);
     return Result(E_FAIL, std::string("The pins cannot be connected: ") + gst_pad_link_get_name(r) + ".");
 }
 
@@ -94,7 +94,7 @@ std::string Pin::Name() const {
 
 Result Filter::EnumPins(std::vector<Pin>& pins) const {
     pins.clear();
-    if (!impl_) return E_UNEXPECTED;
+    if (!impl_) return Result(E_UNEXPECTED);
     gsth::Iterator it = gsth::Iterator::Adopt(gst_element_iterate_pads(impl_->element.get()));
     GValue item = G_VALUE_INIT;
     for (bool done = false; !done;) {
@@ -107,12 +107,12 @@ Result Filter::EnumPins(std::vector<Pin>& pins) const {
             pins.clear();
             gst_iterator_resync(it.get());
             break;
-        case GST_ITERATOR_ERROR: g_value_unset(&item); return E_FAIL;
+        case GST_ITERATOR_ERROR: g_value_unset(&item); return Result(E_FAIL);
         case GST_ITERATOR_DONE: done = true; break;
         }
     }
     g_value_unset(&item);
-    return S_OK;
+    return Result(S_OK);
 }
 
 std::string Filter::Name() const {
@@ -137,25 +137,25 @@ FilterGraph::~FilterGraph() {
 }
 
 Result FilterGraph::AddFilter(const Filter& filter, const std::string& name) {
-    if (!filter) return E_INVALIDARG;
+    if (!filter) return Result(E_INVALIDARG);
     GstElement* e = filter.impl()->element.get();
     if (GST_OBJECT_PARENT(e)) return Result(E_UNEXPECTED, "The filter is in a graph already.");
     if (!name.empty() && !gst_object_set_name(GST_OBJECT(e), name.c_str()))
         return Result(E_FAIL, "The filter cannot take the name " + name + ".");
     if (!gst_bin_add(GST_BIN(impl_->pipeline.get()), e))
         return Result(E_FAIL, "The graph already holds a filter named " + name + ".");
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result FilterGraph::Connect(const Pin& out, const Pin& in) {
-    if (!out || !in) return E_INVALIDARG;
-    if (out.QueryDirection() != PINDIR_OUTPUT || in.QueryDirection() != PINDIR_INPUT) return E_INVALIDARG;
+    if (!out || !in) return Result(E_INVALIDARG);
+    if (out.QueryDirection() != PINDIR_OUTPUT || in.QueryDirection() != PINDIR_INPUT) return Result(E_INVALIDARG);
     return LinkPads(out.impl()->pad.get(), in.impl()->pad.get());
 }
 
 Result FilterGraph::Run() {
     GstElement* p = impl_->pipeline.get();
-    if (gst_element_set_state(p, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return S_OK;
+    if (gst_element_set_state(p, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE) return Result(S_OK);
     DumpGraph(p, "veltrano-run-failed");
     GraphEvent error;
     std::string text = impl_->events->impl()->Take(error, 0, {EC_ERRORABORT}) ? error.text : std::string();
@@ -165,14 +165,14 @@ Result FilterGraph::Run() {
 }
 
 Result FilterGraph::Stop() {
-    return gst_element_set_state(impl_->pipeline.get(), GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK;
+    return Result(gst_element_set_state(impl_->pipeline.get(), GST_STATE_NULL) == GST_STATE_CHANGE_FAILURE ? E_FAIL : S_OK);
 }
 
 Result FilterGraph::WaitForCompletion(int timeoutMs, long& eventCode) {
     eventCode = 0;
     std::string text;
-    if (!impl_->events->impl()->WaitForEnd(timeoutMs, eventCode, text)) return E_ABORT;
-    if (eventCode == EC_COMPLETE) return S_OK;
+    if (!impl_->events->impl()->WaitForEnd(timeoutMs, eventCode, text)) return Result(E_ABORT);
+    if (eventCode == EC_COMPLETE) return Result(S_OK);
     return Result(E_FAIL, text.empty() ? "The graph stopped on an error." : text);
 }
 
@@ -182,17 +182,17 @@ GraphEvents& FilterGraph::Events() { return *impl_->events; }
 
 Result CreateCaptureGraphBuilder(std::unique_ptr<CaptureGraphBuilder>& builder) {
     builder = std::make_unique<CaptureGraphBuilder>();
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result CaptureGraphBuilder::SetFiltergraph(std::shared_ptr<FilterGraph> graph) {
-    if (!graph) return E_INVALIDARG;
+    if (!graph) return Result(E_INVALIDARG);
     graph_ = std::move(graph);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result CaptureGraphBuilder::RenderStream(const Pin& source, const Filter& intermediate, const Filter& sink) {
-    if (!graph_ || !source || !sink) return E_INVALIDARG;
+    if (!graph_ || !source || !sink) return Result(E_INVALIDARG);
     GstPad* out = source.impl()->pad.get();
     if (intermediate) {
         gsth::Pad in = FirstFreePad(intermediate.impl()->element.get(), GST_PAD_SINK);
@@ -212,7 +212,7 @@ Result CaptureGraphBuilder::RenderStream(const Pin& source, const Filter& interm
 Result CaptureGraphBuilder::FindInterface(FindDirection, MajorType type, const Filter& from,
                                           std::shared_ptr<StreamConfig>& config) {
     config.reset();
-    if (!from || type != MajorType::Audio) return E_INVALIDARG;
+    if (!from || type != MajorType::Audio) return Result(E_INVALIDARG);
     // Walk upstream, one input at a time, from the filter's inputs.
     gsth::Element current = gsth::Element::Retain(from.impl()->element.get());
     for (int depth = 0; current && depth < 32; ++depth) {
@@ -233,7 +233,7 @@ Result CaptureGraphBuilder::FindInterface(FindDirection, MajorType type, const F
         if (auto impl = FilterOfElement(current.get())) {
             if (auto c = impl->streamConfig()) {
                 config = std::move(c);
-                return S_OK;
+                return Result(S_OK);
             }
         }
     }

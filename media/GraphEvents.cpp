@@ -155,7 +155,7 @@ GraphEvents::~GraphEvents() = default;
 
 Result GraphEvents::SetNotifyWindow(QObject* target, int eventType, std::intptr_t instanceData) {
     impl_->SetTarget(target, eventType, instanceData);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result GraphEvents::GetEvent(GraphEvent& event, int timeoutMs) {
@@ -164,7 +164,7 @@ Result GraphEvents::GetEvent(GraphEvent& event, int timeoutMs) {
 
 Result GraphEvents::FreeEventParams(GraphEvent& event) {
     event = GraphEvent{};
-    return S_OK;
+    return Result(S_OK);
 }
 
 std::unique_ptr<GraphEvents> MakeGraphEvents(GstElement* pipeline) {

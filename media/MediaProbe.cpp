@@ -109,7 +109,7 @@ Result WaitForStreams(ProbeState& st) {
     if (collection) gst_object_unref(collection);
     std::unique_lock lock(st.mutex);
     st.padAdded.wait_for(lock, std::chrono::seconds(2), [&] { return st.pads >= streams; });
-    return S_OK;
+    return Result(S_OK);
 }
 
 // For a stream that does not state its length (a FLAC written as a stream):
@@ -161,7 +161,7 @@ Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedSte
         std::lock_guard lock(st.mutex);
         audioPads = st.audioPads;
     }
-    Result result = S_OK;
+    Result result(S_OK);
     if (streams.failed()) {
         result = Fail(ProbeStep::Render, failedStep, streams);
     } else if (audioPads.empty() && !st.decodableVideo) {

@@ -27,7 +27,7 @@ void RankPreferredDecoders() {
 }  // namespace
 
 Result InitializeMedia() {
-    if (g_initialized.load()) return S_OK;
+    if (g_initialized.load()) return Result(S_OK);
     gsth::Error error;
     if (!gst_init_check(nullptr, nullptr, error.out())) {
         const char* text = error ? error->message : "GStreamer could not be initialised.";
@@ -39,7 +39,7 @@ Result InitializeMedia() {
         !RegisterLibAvDecoderElements() || !RegisterMp3ReaderElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
-    return S_OK;
+    return Result(S_OK);
 }
 
 bool MediaInitialized() { return g_initialized.load(); }

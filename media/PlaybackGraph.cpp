@@ -112,7 +112,7 @@ Result ParseBin(const char* description, gsth::Element& out) {
     gsth::Element bin = raw ? gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(raw))) : gsth::Element();
     if (!bin || error) return Result(E_FAIL, error ? error->message : "The element description could not be parsed.");
     out = std::move(bin);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result MakeAudioSink(gsth::Element& out) {
@@ -120,7 +120,7 @@ Result MakeAudioSink(gsth::Element& out) {
     if (description && *description) return ParseBin(description, out);
     out = gsth::MakeElement("autoaudiosink", "audiosink");
     if (!out) return Result(E_FAIL, "No element \"autoaudiosink\": gstreamer1.0-plugins-good is not installed.");
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result ErrorOfEvent(const GraphEvent& event) {
@@ -143,7 +143,7 @@ public:
         if (!rendered) return Result(E_UNEXPECTED, "No media has been rendered.");
         if (gst_element_set_state(playbin.get(), state) == GST_STATE_CHANGE_FAILURE)
             return Result(E_FAIL, std::string("The graph refused to ") + what + ".");
-        return S_OK;
+        return Result(S_OK);
     }
 
     // A measuring graph has no surface, so it has no video window either.
@@ -163,7 +163,7 @@ public:
     bool videoRectSet = false;
     bool videoVisible = true;
 
-    MediaControl control{*this};
+    PlaybackControl control{*this};
     MediaSeeking seeking{*this};
     VideoWindow videoWindow{*this};
     BasicVideo basicVideo{*this};
@@ -202,7 +202,7 @@ Result PlaybackGraph::Create(std::shared_ptr<PlaybackGraph>& graph) {
     g_object_set(impl->playbin.get(), "video-sink", videoSink.get(), "audio-sink", audioSink.get(), nullptr);
     impl->events = MakeGraphEvents(impl->playbin.get());
     graph = std::shared_ptr<PlaybackGraph>(new PlaybackGraph(std::move(impl)));
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result PlaybackGraph::CreateForMeasuring(std::shared_ptr<PlaybackGraph>& graph) {
@@ -216,7 +216,7 @@ Result PlaybackGraph::CreateForMeasuring(std::shared_ptr<PlaybackGraph>& graph) 
     g_object_set(impl->playbin.get(), "video-sink", videoSink.get(), "audio-sink", audioSink.get(), nullptr);
     impl->events = MakeGraphEvents(impl->playbin.get());
     graph = std::shared_ptr<PlaybackGraph>(new PlaybackGraph(std::move(impl)));
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result PlaybackGraph::RenderFile(const char* path) {
@@ -230,7 +230,7 @@ Result PlaybackGraph::RenderFile(const char* path) {
 
     GraphEvents::Impl& events = *g.events->impl();
     const GstStateChangeReturn change = gst_element_set_state(g.playbin.get(), GST_STATE_PAUSED);
-    Result result = S_OK;
+    Result result(S_OK);
     GraphEvent event;
     if (change == GST_STATE_CHANGE_FAILURE) {
         result = events.Take(event, 0, {EC_ERRORABORT}) ? ErrorOfEvent(event)
@@ -254,16 +254,16 @@ Result PlaybackGraph::RenderFile(const char* path) {
         return result;
     }
     g.rendered = true;
-    return S_OK;
+    return Result(S_OK);
 }
 
 template <typename T>
 static Result Alias(const std::shared_ptr<PlaybackGraph>& self, T* part, std::shared_ptr<T>& out) {
     out = std::shared_ptr<T>(self, part);
-    return S_OK;
+    return Result(S_OK);
 }
 
-Result PlaybackGraph::QueryInterface(std::shared_ptr<MediaControl>& out) {
+Result PlaybackGraph::QueryInterface(std::shared_ptr<PlaybackControl>& out) {
     return Alias(shared_from_this(), &impl_->control, out);
 }
 Result PlaybackGraph::QueryInterface(std::shared_ptr<GraphEvents>& out) {
@@ -282,29 +282,29 @@ Result PlaybackGraph::QueryInterface(std::shared_ptr<BasicAudio>& out) {
     return Alias(shared_from_this(), &impl_->basicAudio, out);
 }
 
-// ---- MediaControl ----
+// ---- PlaybackControl ----
 
-Result MediaControl::Run() { return g_.SetState(GST_STATE_PLAYING, "run"); }
-Result MediaControl::Pause() { return g_.SetState(GST_STATE_PAUSED, "pause"); }
+Result PlaybackControl::Run() { return g_.SetState(GST_STATE_PLAYING, "run"); }
+Result PlaybackControl::Pause() { return g_.SetState(GST_STATE_PAUSED, "pause"); }
 // Paused keeps the chain built and the picture on screen, so a following
 // rewind can cue the first frame without building the chain again.
-Result MediaControl::Stop() { return g_.SetState(GST_STATE_PAUSED, "stop"); }
+Result PlaybackControl::Stop() { return g_.SetState(GST_STATE_PAUSED, "stop"); }
 
 // ---- MediaSeeking ----
 
 Result MediaSeeking::IsFormatSupported(TimeFormat format) const {
-    return format == TimeFormat::Media ? S_OK : S_FALSE;
+    return Result(format == TimeFormat::Media ? S_OK : S_FALSE);
 }
 
 Result MediaSeeking::GetTimeFormat(TimeFormat& format) const {
     format = format_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result MediaSeeking::SetTimeFormat(TimeFormat format) {
     if (format != TimeFormat::Media) return Result(E_INVALIDARG, "The graph seeks in media time only.");
     format_ = format;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result MediaSeeking::SetPositions(MediaTime current) {
@@ -324,7 +324,7 @@ Result MediaSeeking::GetCurrentPosition(MediaTime& position) const {
     if (!gst_element_query_position(g_.playbin.get(), GST_FORMAT_TIME, &ns) || ns < 0)
         return Result(E_FAIL, "The position is not known yet.");
     position = NanosecondsToMediaTime(ns);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result MediaSeeking::GetStopPosition(MediaTime& position) const {
@@ -333,13 +333,13 @@ Result MediaSeeking::GetStopPosition(MediaTime& position) const {
     if (!gst_element_query_duration(g_.playbin.get(), GST_FORMAT_TIME, &ns) || ns < 0)
         return Result(E_FAIL, "The length is not known.");
     position = NanosecondsToMediaTime(ns);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result MediaSeeking::SetRate(double rate) {
     if (!g_.rendered) return Result(E_UNEXPECTED, "No media has been rendered.");
     if (!(rate > 0)) return Result(E_INVALIDARG, "Only forward rates are supported.");
-    if (rate == g_.rate) return S_OK;
+    if (rate == g_.rate) return Result(S_OK);
     gint64 ns = 0;
     if (!gst_element_query_position(g_.playbin.get(), GST_FORMAT_TIME, &ns) || ns < 0) ns = 0;
     const auto flags = static_cast<GstSeekFlags>(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE);
@@ -347,7 +347,7 @@ Result MediaSeeking::SetRate(double rate) {
                           GST_SEEK_TYPE_NONE, GST_CLOCK_TIME_NONE))
         return Result(E_FAIL, "The graph refused the rate.");
     g_.rate = rate;
-    return S_OK;
+    return Result(S_OK);
 }
 
 // ---- VideoWindow ----
@@ -359,31 +359,31 @@ Result NoVideo() { return Result(E_NOINTERFACE, "The media has no video stream."
 Result VideoWindow::get_Visible(bool& visible) const {
     if (!g_.HasVideo()) return NoVideo();
     visible = g_.videoVisible;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result VideoWindow::put_Visible(bool visible) {
     if (!g_.HasVideo()) return NoVideo();
     g_.videoVisible = visible;
     if (VideoSurface* s = g_.relay->surface) s->setVisible(visible);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result VideoWindow::put_Owner(QWidget* owner) {
     if (!g_.HasVideo()) return NoVideo();
     FrameRelay& relay = *g_.relay;
     if (VideoSurface* old = relay.surface.data()) {
-        if (old->parentWidget() == owner) return S_OK;
+        if (old->parentWidget() == owner) return Result(S_OK);
         delete old;
     }
-    if (!owner) return S_OK;
+    if (!owner) return Result(S_OK);
     auto* surface = new VideoSurface(owner);
     const QRect place = g_.videoRectSet ? g_.videoRect : owner->rect();
     surface->SetWindowPosition(place.left(), place.top(), place.width(), place.height());
     if (!relay.last.isNull()) surface->SetFrame(relay.last);
     surface->setVisible(g_.videoVisible);
     relay.surface = surface;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result VideoWindow::put_MessageDrain(QWidget* drain) {
@@ -393,7 +393,7 @@ Result VideoWindow::put_MessageDrain(QWidget* drain) {
     VideoSurface* s = g_.relay->surface;
     if (drain && (!s || s->parentWidget() != drain)) return Result(E_INVALIDARG, "The drain must be the owner.");
     if (s) s->setAttribute(Qt::WA_TransparentForMouseEvents, drain != nullptr);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result VideoWindow::SetWindowPosition(int left, int top, int width, int height) {
@@ -402,7 +402,7 @@ Result VideoWindow::SetWindowPosition(int left, int top, int width, int height) 
     g_.videoRect = QRect(left, top, width, height);
     g_.videoRectSet = true;
     if (VideoSurface* s = g_.relay->surface) s->SetWindowPosition(left, top, width, height);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result VideoWindow::GetWindowPosition(int& left, int& top, int& width, int& height) const {
@@ -414,7 +414,7 @@ Result VideoWindow::GetWindowPosition(int& left, int& top, int& width, int& heig
     top = r.top();
     width = r.width();
     height = r.height();
-    return S_OK;
+    return Result(S_OK);
 }
 
 VideoSurface* VideoWindow::surface() const { return g_.relay ? g_.relay->surface.data() : nullptr; }
@@ -430,7 +430,7 @@ Result BasicVideo::GetVideoSize(int& width, int& height) const {
         return Result(E_FAIL, "The video size is not known yet.");
     width = GST_VIDEO_INFO_WIDTH(&info);
     height = GST_VIDEO_INFO_HEIGHT(&info);
-    return S_OK;
+    return Result(S_OK);
 }
 
 // ---- BasicAudio ----
@@ -440,7 +440,7 @@ Result BasicAudio::put_Volume(long volume) {
     if (volume > 0 || volume < -10000) return Result(E_INVALIDARG, "The volume is out of range.");
     const double linear = volume <= -10000 ? 0.0 : std::pow(10.0, double(volume) / 2000.0);
     g_object_set(g_.playbin.get(), "volume", linear, nullptr);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result BasicAudio::get_Volume(long& volume) const {
@@ -449,7 +449,7 @@ Result BasicAudio::get_Volume(long& volume) const {
     g_object_get(g_.playbin.get(), "volume", &linear, nullptr);
     volume = linear <= 0.0001 ? -10000L : std::lround(2000.0 * std::log10(linear));
     if (volume > 0) volume = 0;
-    return S_OK;
+    return Result(S_OK);
 }
 
 }  // namespace veltrano

@@ -22,7 +22,7 @@ class VideoSurface;
 // Media: positions in MediaTime units, the only format this graph seeks in.
 enum class TimeFormat { Media, Frame, Sample, Byte };
 
-class MediaControl;
+class PlaybackControl;
 class MediaSeeking;
 class VideoWindow;
 class BasicVideo;
@@ -48,7 +48,7 @@ public:
     // neither sound nor picture. Waits at most a few seconds.
     Result RenderFile(const char* path);
 
-    Result QueryInterface(std::shared_ptr<MediaControl>& out);
+    Result QueryInterface(std::shared_ptr<PlaybackControl>& out);
     Result QueryInterface(std::shared_ptr<GraphEvents>& out);
     Result QueryInterface(std::shared_ptr<MediaSeeking>& out);
     Result QueryInterface(std::shared_ptr<VideoWindow>& out);
@@ -64,9 +64,9 @@ private:
 
 // Run, Pause and Stop. Stop halts the stream where it is and keeps the graph
 // built; it does not rewind.
-class MediaControl {
+class PlaybackControl {
 public:
-    explicit MediaControl(PlaybackGraph::Impl& g) : g_(g) {}
+    explicit PlaybackControl(PlaybackGraph::Impl& g) : g_(g) {}
     Result Run();
     Result Pause();
     Result Stop();

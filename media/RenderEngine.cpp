@@ -637,7 +637,7 @@ struct SourceSpec {
 Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out) {
     for (const auto& source : SourcesOfGroup(*group)) {
         if (source->GetMediaName(out.path).succeeded() && source->GetMediaTimes(out.mediaStart, out.mediaStop).succeeded())
-            return S_OK;
+            return Result(S_OK);
     }
     return Result(E_INVALIDARG, "The audio group holds no source.");
 }
@@ -740,7 +740,7 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM |
                                       GST_PAD_PROBE_TYPE_EVENT_FLUSH),
                       &CutSelection, NewRef(fe), &DeleteRef);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
@@ -776,7 +776,7 @@ Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut,
     gst_element_add_pad(bin.get(), gst_ghost_pad_new("src", out.get()));
     filterOut = WrapElement(std::move(bin));
     branchesOut = std::move(all);
-    return S_OK;
+    return Result(S_OK);
 }
 
 }  // namespace
@@ -789,17 +789,17 @@ struct RenderEngine::Impl {
 };
 
 RenderEngine::RenderEngine() : impl_(std::make_unique<Impl>()) {}
-RenderEngine::~RenderEngine() { ScrapIt(); }
+RenderEngine::~RenderEngine() { (void)ScrapIt(); }  // tearing down cannot fail
 
 Result CreateRenderEngine(std::unique_ptr<RenderEngine>& engine) {
     engine = std::make_unique<RenderEngine>();
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result RenderEngine::SetTimelineObject(std::shared_ptr<Timeline> timeline) {
     if (!timeline) return Result(E_INVALIDARG, "There is no timeline to render.");
     impl_->timeline = std::move(timeline);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result RenderEngine::GetTimelineObject(std::shared_ptr<Timeline>& timeline) const {
@@ -809,10 +809,10 @@ Result RenderEngine::GetTimelineObject(std::shared_ptr<Timeline>& timeline) cons
 
 Result RenderEngine::ConnectFrontEnd() {
     if (!impl_->timeline) return Result(E_UNEXPECTED, "There is no timeline to render.");
-    ScrapIt();
+    (void)ScrapIt();
     auto graph = FilterGraph::Create("conversion");
     long count = 0;
-    impl_->timeline->GetGroupCount(count);
+    (void)impl_->timeline->GetGroupCount(count);  // counting cannot fail
     std::vector<FrontEndRef> groups;
     std::vector<Filter> filters;
     for (long g = 0; g < count; ++g) {
@@ -834,7 +834,7 @@ Result RenderEngine::ConnectFrontEnd() {
     impl_->graph = std::move(graph);
     impl_->groups = std::move(groups);
     impl_->groupFilters = std::move(filters);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result RenderEngine::GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const {
@@ -844,7 +844,7 @@ Result RenderEngine::GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const {
 
 Result RenderEngine::GetGroupOutputPin(long group, Pin& pin) const {
     pin = Pin();
-    if (group < 0 || static_cast<std::size_t>(group) >= impl_->groupFilters.size()) return S_FALSE;
+    if (group < 0 || static_cast<std::size_t>(group) >= impl_->groupFilters.size()) return Result(S_FALSE);
     GstElement* bin = impl_->groupFilters[static_cast<std::size_t>(group)].impl()->element.get();
     pin = WrapPad(gsth::Pad::Adopt(gst_element_get_static_pad(bin, "src")));
     return pin ? Result(S_OK) : Result(S_FALSE);
@@ -857,15 +857,15 @@ Result RenderEngine::EndStreams() {
         // its turn may hold its queue, and an end sent in would wait on it.
         if (fe->branches == 1) gst_pad_send_event(fe->queueSink, gst_event_new_eos());
     }
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result RenderEngine::ScrapIt() {
-    if (impl_->graph) impl_->graph->Stop();
+    if (impl_->graph) (void)impl_->graph->Stop();  // a graph going down has nothing to report
     impl_->groupFilters.clear();
     impl_->groups.clear();
     impl_->graph.reset();
-    return S_OK;
+    return Result(S_OK);
 }
 
 }  // namespace veltrano

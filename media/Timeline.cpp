@@ -14,13 +14,13 @@ Result TimelineObj::SetStartStop(MediaTime start, MediaTime stop) {
     if (stop < start) return Result(E_INVALIDARG, "The stop time lies before the start time.");
     start_ = start;
     stop_ = stop;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetStartStop(MediaTime& start, MediaTime& stop) const {
     start = start_;
     stop = stop_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::SetMediaType(const AmMediaType& mt) {
@@ -28,26 +28,26 @@ Result TimelineObj::SetMediaType(const AmMediaType& mt) {
     if (mt.majortype == MajorType::None) return Result(E_INVALIDARG, "A group needs a major media type.");
     mediaType_ = mt;
     mediaTypeSet_ = true;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetMediaType(AmMediaType& mt) const {
     if (type_ != TIMELINE_MAJOR_TYPE_GROUP) return NoInterface();
     if (!mediaTypeSet_) return Result(E_UNEXPECTED, "The group has no media type.");
     mt = mediaType_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::SetPreviewMode(bool preview) {
     if (type_ != TIMELINE_MAJOR_TYPE_GROUP) return NoInterface();
     previewMode_ = preview;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetPreviewMode(bool& preview) const {
     if (type_ != TIMELINE_MAJOR_TYPE_GROUP) return NoInterface();
     preview = previewMode_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::VTrackInsBefore(const std::shared_ptr<TimelineObj>& track, int priority) {
@@ -55,26 +55,26 @@ Result TimelineObj::VTrackInsBefore(const std::shared_ptr<TimelineObj>& track, i
     if (!track || track->type() != TIMELINE_MAJOR_TYPE_TRACK) return Result(E_INVALIDARG);
     if (priority < 0 || static_cast<std::size_t>(priority) >= children_.size()) children_.push_back(track);
     else children_.insert(children_.begin() + priority, track);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetTracks(std::vector<std::shared_ptr<TimelineObj>>& tracks) const {
     if (type_ != TIMELINE_MAJOR_TYPE_GROUP) return NoInterface();
     tracks = children_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::SrcAdd(const std::shared_ptr<TimelineObj>& source) {
     if (type_ != TIMELINE_MAJOR_TYPE_TRACK) return NoInterface();
     if (!source || source->type() != TIMELINE_MAJOR_TYPE_SOURCE) return Result(E_INVALIDARG);
     children_.push_back(source);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetSources(std::vector<std::shared_ptr<TimelineObj>>& sources) const {
     if (type_ != TIMELINE_MAJOR_TYPE_TRACK) return NoInterface();
     sources = children_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::SetMediaTimes(MediaTime start, MediaTime stop) {
@@ -83,7 +83,7 @@ Result TimelineObj::SetMediaTimes(MediaTime start, MediaTime stop) {
     mediaStart_ = start;
     mediaStop_ = stop;
     mediaTimesSet_ = true;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetMediaTimes(MediaTime& start, MediaTime& stop) const {
@@ -97,20 +97,20 @@ Result TimelineObj::SetMediaName(const std::string& name) {
     if (type_ != TIMELINE_MAJOR_TYPE_SOURCE) return NoInterface();
     if (name.empty()) return Result(E_INVALIDARG, "A source needs a media name.");
     mediaName_ = name;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result TimelineObj::GetMediaName(std::string& name) const {
     if (type_ != TIMELINE_MAJOR_TYPE_SOURCE) return NoInterface();
     name = mediaName_;
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result Timeline::CreateEmptyNode(std::shared_ptr<TimelineObj>& node, TimelineMajorType type) {
     if (type != TIMELINE_MAJOR_TYPE_GROUP && type != TIMELINE_MAJOR_TYPE_TRACK && type != TIMELINE_MAJOR_TYPE_SOURCE)
         return Result(E_INVALIDARG);
     node = std::make_shared<TimelineObj>(type);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result Timeline::AddGroup(const std::shared_ptr<TimelineObj>& group) {
@@ -118,18 +118,18 @@ Result Timeline::AddGroup(const std::shared_ptr<TimelineObj>& group) {
     if (!group || group->type() != TIMELINE_MAJOR_TYPE_GROUP || group->GetMediaType(mt).failed())
         return Result(E_INVALIDARG, "Only a group with a media type can be added.");
     groups_.push_back(group);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result Timeline::GetGroupCount(long& count) const {
     count = static_cast<long>(groups_.size());
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result Timeline::GetGroup(std::shared_ptr<TimelineObj>& group, long index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= groups_.size()) return Result(E_INVALIDARG);
     group = groups_[static_cast<std::size_t>(index)];
-    return S_OK;
+    return Result(S_OK);
 }
 
 std::string MissingSourceText(const std::string& name) {
@@ -137,12 +137,12 @@ std::string MissingSourceText(const std::string& name) {
 }
 
 Result Timeline::ValidateSourceNames(int flags, const std::function<void(const std::string&)>& report) const {
-    if (!(flags & SFN_VALIDATEF_CHECK)) return S_OK;
-    Result result = S_OK;
+    if (!(flags & SFN_VALIDATEF_CHECK)) return Result(S_OK);
+    Result result(S_OK);
     for (const auto& group : groups_) {
         for (const auto& source : SourcesOfGroup(*group)) {
             std::string name;
-            source->GetMediaName(name);
+            (void)source->GetMediaName(name);  // a source always has a name, empty when unset
             struct stat st {};
             const bool readable =
                 ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(name.c_str(), R_OK) == 0;
@@ -157,10 +157,10 @@ Result Timeline::ValidateSourceNames(int flags, const std::function<void(const s
 
 std::vector<std::shared_ptr<TimelineObj>> SourcesOfGroup(const TimelineObj& group) {
     std::vector<std::shared_ptr<TimelineObj>> all, tracks, sources;
-    group.GetTracks(tracks);
+    (void)group.GetTracks(tracks);  // a group node always lists its tracks
     for (const auto& track : tracks) {
         sources.clear();
-        track->GetSources(sources);
+        (void)track->GetSources(sources);
         all.insert(all.end(), sources.begin(), sources.end());
     }
     return all;

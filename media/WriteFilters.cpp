@@ -153,7 +153,7 @@ public:
     Result GetFormat(WaveFormatEx& format) override {
         std::lock_guard lock(mutex_);
         format = format_;
-        return S_OK;
+        return Result(S_OK);
     }
 
     Result SetFormat(const WaveFormatEx& format) override {
@@ -161,7 +161,7 @@ public:
         std::lock_guard lock(mutex_);
         format_ = format;
         Apply(format_);
-        return S_OK;
+        return Result(S_OK);
     }
 
     std::uint64_t delivered() const { return counter_->delivered.load(); }
@@ -208,7 +208,7 @@ Result CreateWavMultiplexer(Filter& mux) {
     gsth::Element e = gsth::MakeElement("wavenc");
     if (!e) return Result(E_NOINTERFACE, "The GStreamer element wavenc is not installed.");
     mux = WrapElement(std::move(e));
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result CreateFileWriter(std::shared_ptr<FileWriter>& writer) {
@@ -216,19 +216,19 @@ Result CreateFileWriter(std::shared_ptr<FileWriter>& writer) {
     if (!e) return Result(E_NOINTERFACE, "The GStreamer element filesink is not installed.");
     g_object_set(e.get(), "buffer-size", kWriterBufferBytes, nullptr);
     writer = std::make_shared<FileWriter>(WrapElement(std::move(e)));
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result FileWriter::SetMode(int mode) {
     if (mode != AM_FILE_OVERWRITE) return Result(E_INVALIDARG, "Only overwriting is supported.");
     g_object_set(filter_.impl()->element.get(), "append", FALSE, nullptr);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result FileWriter::SetFileName(const std::string& fileName) {
     if (fileName.empty()) return Result(E_INVALIDARG, "The output file has no name.");
     g_object_set(filter_.impl()->element.get(), "location", fileName.c_str(), nullptr);
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result FileWriter::GetFileName(std::string& fileName) const {
@@ -236,7 +236,7 @@ Result FileWriter::GetFileName(std::string& fileName) const {
     g_object_get(filter_.impl()->element.get(), "location", &location, nullptr);
     gsth::String s = gsth::String::Adopt(location);
     fileName = s ? s.get() : "";
-    return S_OK;
+    return Result(S_OK);
 }
 
 Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
@@ -256,7 +256,7 @@ Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
         return Result(E_FAIL, "The format converter could not be assembled.");
     auto impl = std::make_shared<AcmWrapperImpl>(std::move(bin), std::move(mix), std::move(mixCaps), std::move(outCaps));
     acm = std::make_shared<AcmWrapper>(WrapFilter(impl));
-    return S_OK;
+    return Result(S_OK);
 }
 
 std::shared_ptr<StreamConfig> AcmWrapper::Config() const { return filter_.impl()->streamConfig(); }

@@ -73,8 +73,8 @@ bool PreviewPlayer::OpenMedia() {
     if (!m_bAudioOnly) {
         // The surface is made a child of the window: there is no caption or
         // frame of its own to strip first. Results not examined, as before.
-        pVW->put_Owner(m_hWnd);
-        pVW->put_MessageDrain(m_hWnd);
+        (void)pVW->put_Owner(m_hWnd);
+        (void)pVW->put_MessageDrain(m_hWnd);
         hr = InitVideoWindow(1, 1);
         if (hr.failed()) {
             ReportFailure("FAILED(hr=0x%x) in InitVideoWindow(1, 1)\n", Hex(hr));
@@ -137,7 +137,7 @@ bool PreviewPlayer::FailOpen() {
 }
 
 void PreviewPlayer::CloseMedia() {
-    if (pMC) pMC->Stop();
+    if (pMC) (void)pMC->Stop();  // the graph is released next, whatever it says
     m_ePlayState = Stopped;
     m_bAudioOnly = 1;
     if (m_bWindowCreated) DestroyPlayerWindow();
@@ -159,7 +159,7 @@ void PreviewPlayer::DestroyPlayerWindow() {
     if (!m_hWnd) return;
     if (pVW) {
         m_hWnd->hide();
-        pVW->put_Visible(false);
+        (void)pVW->put_Visible(false);  // the window goes anyway
         if (m_bFullScreen) {
             m_bVideoShown = 0;  // so leaving full screen keeps the window hidden
             LeaveFullScreen();
@@ -181,10 +181,11 @@ void PreviewPlayer::DestroyPlayerWindow() {
 
 void PreviewPlayer::ReleaseGraph() {
     if (pVW) {
-        pVW->put_Visible(false);
-        pVW->put_Owner(nullptr);
+        // Releasing: nothing is left to report a failure to.
+        (void)pVW->put_Visible(false);
+        (void)pVW->put_Owner(nullptr);
     }
-    if (pME) pME->SetNotifyWindow(nullptr, 0, 0);
+    if (pME) (void)pME->SetNotifyWindow(nullptr, 0, 0);
     pME.reset();
     pMS.reset();
     pMC.reset();
@@ -247,17 +248,18 @@ void PreviewPlayer::StopPlayback() {
     if (!pMC || !pMS) return;
     if (m_ePlayState == Paused || m_ePlayState == Running) {
         if (m_hWnd) m_hWnd->m_cursorTimer.stop();
-        pMC->Stop();
+        // Rewind and cue; a graph that refuses shows it on the next command.
+        (void)pMC->Stop();
         m_ePlayState = Stopped;
-        pMS->SetPositions(0);
-        pMC->Pause();  // cued on the first frame; the state stays Stopped
+        (void)pMS->SetPositions(0);
+        (void)pMC->Pause();  // cued on the first frame; the state stays Stopped
     }
     UpdateTitle();
 }
 
 Result PreviewPlayer::SeekTo(MediaTime position) {
-    if (!pMS) return S_OK;
-    if (pMS->IsFormatSupported(TimeFormat::Media) != S_OK) return E_NOINTERFACE;
+    if (!pMS) return Result(S_OK);
+    if (pMS->IsFormatSupported(TimeFormat::Media) != S_OK) return Result(E_NOINTERFACE);
     TimeFormat saved = TimeFormat::Media;
     if (Result hr = pMS->GetTimeFormat(saved); hr.failed()) return hr;
     if (Result hr = pMS->SetTimeFormat(TimeFormat::Media); hr.failed()) return hr;
@@ -287,7 +289,7 @@ void PreviewPlayer::ProcessGraphEvents() {
         const long code = event.code;
         if (code == EC_ERRORABORT)
             qCWarning(lcPreview) << "playback stopped by" << event.source.c_str() << ":" << event.text.c_str();
-        pME->FreeEventParams(event);
+        (void)pME->FreeEventParams(event);  // the event is a value; freeing cannot fail
         // An aborted graph plays no more: it is stopped and rewound like a
         // finished one, so the state does not claim it is running.
         if (code == EC_COMPLETE || code == EC_ERRORABORT) StopPlayback();
@@ -370,7 +372,7 @@ bool PreviewPlayer::PlayerWindowProc(PlayerWindow* hwnd, QEvent* event) {
 void PreviewPlayer::OnPlayerCommand(int commandId) {
     switch (commandId) {
     case ID_PREVIEW_FULLSCREEN: SwitchFullScreen(); break;
-    case ID_PREVIEW_NORMALSIZE: InitVideoWindow(1, 1); break;
+    case ID_PREVIEW_NORMALSIZE: (void)InitVideoWindow(1, 1); break;  // the window keeps its size on failure
     case ID_PREVIEW_PLAY: StartPlayback(); break;
     case ID_PREVIEW_PAUSE: PausePlayback(); break;
     case ID_PREVIEW_STOP: StopPlayback(); break;
@@ -418,8 +420,8 @@ void PreviewPlayer::UpdateMenuItems(QMenu& popup) const {
 Result PreviewPlayer::InitVideoWindow(int multiplier, int divider) {
     if (m_bFullScreen && m_bVideoShown) LeaveFullScreen();
     int width = 0, height = 0;
-    if (!pBV || !m_hWnd || pBV->GetVideoSize(width, height).failed()) return S_OK;
-    if (divider == 0) return E_INVALIDARG;
+    if (!pBV || !m_hWnd || pBV->GetVideoSize(width, height).failed()) return Result(S_OK);
+    if (divider == 0) return Result(E_INVALIDARG);
     const QSize outer = NormalWindowSize(width, height, multiplier, divider, FrameMetricsOf(*m_hWnd));
     SetFixedWindowRect(*m_hWnd, QRect(m_hWnd->frameGeometry().topLeft(), outer));
     const QRect rect = m_hWnd->rect();
@@ -437,10 +439,10 @@ void PreviewPlayer::FitVideoToWindow() {
     // picture keeps its place between the bars instead of being stretched.
     if (m_hWnd && m_hWnd->inFullScreenStyle() && pBV && pBV->GetVideoSize(width, height).succeeded()) {
         const QRect r = FullScreenVideoRect(width, height, client.width(), client.height());
-        pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());
+        (void)pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());  // sizes are never negative here
         return;
     }
-    pVW->SetWindowPosition(0, 0, client.width(), client.height());
+    (void)pVW->SetWindowPosition(0, 0, client.width(), client.height());
 }
 
 bool PreviewPlayer::SwitchFullScreen() {
@@ -468,7 +470,7 @@ bool PreviewPlayer::EnterFullScreen() {
     int width = 0, height = 0;
     if (!pBV || pBV->GetVideoSize(width, height).failed()) return false;
     const QRect r = FullScreenVideoRect(width, height, cx, cy);
-    pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());
+    (void)pVW->SetWindowPosition(r.left(), r.top(), r.width(), r.height());  // sizes are never negative here
 
     m_dwLastActivity = TimeGetTime();
     m_hWnd->m_cursorTimer.start(kCursorTimerMs, m_hWnd);

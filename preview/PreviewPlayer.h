@@ -65,7 +65,7 @@ public:
     std::int32_t m_bVideoShown = 0;
     std::shared_ptr<BasicVideo> pBV;
     std::shared_ptr<PlaybackGraph> pGB;
-    std::shared_ptr<MediaControl> pMC;
+    std::shared_ptr<PlaybackControl> pMC;
     std::shared_ptr<GraphEvents> pME;
     std::shared_ptr<BasicAudio> pBA;
     std::shared_ptr<MediaSeeking> pMS;

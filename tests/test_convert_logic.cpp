@@ -330,21 +330,21 @@ TEST(Timeline, NodesAndTheirTimes) {
     audio.majortype = MajorType::Audio;
     ASSERT_TRUE(group->SetMediaType(audio).succeeded());
     ASSERT_TRUE(t.AddGroup(group).succeeded());
-    t.CreateEmptyNode(track, TIMELINE_MAJOR_TYPE_TRACK);
-    t.CreateEmptyNode(source, TIMELINE_MAJOR_TYPE_SOURCE);
+    EXPECT_TRUE(t.CreateEmptyNode(track, TIMELINE_MAJOR_TYPE_TRACK).succeeded());
+    EXPECT_TRUE(t.CreateEmptyNode(source, TIMELINE_MAJOR_TYPE_SOURCE).succeeded());
     EXPECT_EQ(track->SetMediaTimes(0, 1), E_NOINTERFACE);
     EXPECT_EQ(source->SrcAdd(track), E_NOINTERFACE);
     ASSERT_TRUE(group->VTrackInsBefore(track, -1).succeeded());
     ASSERT_TRUE(source->SetMediaTimes(100'000'000, 250'000'000).succeeded());
     EXPECT_TRUE(source->SetMediaTimes(5, 5).failed());
-    source->SetStartStop(0, 150'000'000);
-    source->SetMediaName("/nowhere/song.mp3");
+    EXPECT_TRUE(source->SetStartStop(0, 150'000'000).succeeded());
+    EXPECT_TRUE(source->SetMediaName("/nowhere/song.mp3").succeeded());
     ASSERT_TRUE(track->SrcAdd(source).succeeded());
     long groups = 0;
-    t.GetGroupCount(groups);
+    EXPECT_TRUE(t.GetGroupCount(groups).succeeded());
     EXPECT_EQ(groups, 1);
     bool preview = false;
-    group->GetPreviewMode(preview);
+    EXPECT_TRUE(group->GetPreviewMode(preview).succeeded());
     EXPECT_TRUE(preview);
     std::vector<std::string> reported;
     const Result r = t.ValidateSourceNames(SFN_VALIDATEF_CHECK | SFN_VALIDATEF_POPUP,

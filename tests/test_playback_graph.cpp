@@ -56,7 +56,7 @@ bool WaitForEvent(GraphEvents& events, long code, GraphEvent* found = nullptr, i
             while (events.GetEvent(e, 0).succeeded()) {
                 const bool match = e.code == code;
                 if (match && found) *found = e;
-                events.FreeEventParams(e);
+                EXPECT_TRUE(events.FreeEventParams(e).succeeded());
                 if (match) return true;
             }
             return false;
@@ -113,7 +113,7 @@ TEST(PlaybackGraph, VideoHasItsNativeSizeAndPaintsOnTheSurface) {
     EXPECT_EQ(surface->parentWidget(), &owner);
     EXPECT_EQ(surface->geometry(), QRect(10, 20, 352, 288));
     int l = 0, t = 0;
-    vw->GetWindowPosition(l, t, w, h);
+    EXPECT_TRUE(vw->GetWindowPosition(l, t, w, h).succeeded());
     EXPECT_EQ(QRect(l, t, w, h), QRect(10, 20, 352, 288));
 
     // The cued first picture arrives through the event loop.
@@ -131,9 +131,9 @@ TEST(PlaybackGraph, VideoHasItsNativeSizeAndPaintsOnTheSurface) {
     EXPECT_GT(blue.blue(), 150);
 
     // Hiding and releasing the owner take the surface away again.
-    vw->put_Visible(false);
+    EXPECT_TRUE(vw->put_Visible(false).succeeded());
     EXPECT_FALSE(surface->isVisibleTo(&owner));
-    vw->put_Owner(nullptr);
+    EXPECT_TRUE(vw->put_Owner(nullptr).succeeded());
     EXPECT_EQ(vw->surface(), nullptr);
     EXPECT_TRUE(owner.findChildren<VideoSurface*>().isEmpty());
 }
@@ -163,7 +163,7 @@ TEST(PlaybackGraph, RefusesWhatItCannotPlayWithGStreamersText) {
         EXPECT_TRUE(g.render.failed());
         EXPECT_FALSE(g.render.text().empty());
         // A refused graph answers, but plays nothing.
-        auto mc = g.Get<MediaControl>();
+        auto mc = g.Get<PlaybackControl>();
         EXPECT_TRUE(mc->Run().failed());
     }
     Graph missing(MissingFile());
@@ -190,7 +190,7 @@ TEST(PlaybackGraph, SeeksAndReportsPositions) {
         << position;
 
     // Running moves the position on; stopping keeps it where it was.
-    auto mc = g.Get<MediaControl>();
+    auto mc = g.Get<PlaybackControl>();
     ASSERT_TRUE(ms->SetPositions(0).succeeded());
     ASSERT_TRUE(mc->Run().succeeded());
     QTest::qWait(400);
@@ -209,11 +209,11 @@ TEST(PlaybackGraph, EndOfStreamIsPostedAndQueued) {
     ASSERT_TRUE(g.render.succeeded()) << g.render.text();
     auto events = g.Get<GraphEvents>();
     NotifyTarget target;
-    events->SetNotifyWindow(&target, kGraphNotifyEventType, 0);
-    ASSERT_TRUE(g.Get<MediaControl>()->Run().succeeded());
+    EXPECT_TRUE(events->SetNotifyWindow(&target, kGraphNotifyEventType, 0).succeeded());
+    ASSERT_TRUE(g.Get<PlaybackControl>()->Run().succeeded());
     EXPECT_TRUE(WaitForEvent(*events, EC_COMPLETE));
     EXPECT_GT(target.notifications, 0);
-    events->SetNotifyWindow(nullptr, 0, 0);
+    EXPECT_TRUE(events->SetNotifyWindow(nullptr, 0, 0).succeeded());
 }
 
 TEST(PlaybackGraph, AudioSinkComesFromTheEnvironment) {
@@ -231,7 +231,7 @@ TEST(PlaybackGraph, AudioSinkComesFromTheEnvironment) {
         Graph g(CachedTone(AudioKind::Flac, 1.0));
         ASSERT_TRUE(g.render.succeeded()) << g.render.text();
         auto events = g.Get<GraphEvents>();
-        ASSERT_TRUE(g.Get<MediaControl>()->Run().succeeded());
+        ASSERT_TRUE(g.Get<PlaybackControl>()->Run().succeeded());
         GraphEvent error;
         ASSERT_TRUE(WaitForEvent(*events, EC_ERRORABORT, &error));
         EXPECT_FALSE(error.text.empty());
@@ -267,7 +267,7 @@ TEST(PlaybackGraph, MeasuringGraphGivesTheLengthAndRefusesBrokenFiles) {
         EXPECT_NEAR(double(length), f.seconds * kUnitsPerSecond, double(kTolerance));
         // Nothing to show: no video window even for a video.
         std::shared_ptr<VideoWindow> vw;
-        graph->QueryInterface(vw);
+        EXPECT_TRUE(graph->QueryInterface(vw).succeeded());
         bool visible = false;
         EXPECT_EQ(vw->get_Visible(visible), E_NOINTERFACE);
     }
