@@ -120,6 +120,7 @@ Result ConversionEngine::ConnectRenderEngine(const std::shared_ptr<Timeline>& ti
         Notify(ConversionNotice::Kind::Error, "Could not create pRenderEngine", r.text());
         return r;
     }
+    if (request_.cores > 0) job_.pRenderEngine->SetCores(request_.cores);
     if (Result r = job_.pRenderEngine->SetTimelineObject(timeline); r.failed()) {
         Notify("Could not SetTimelineObject", r);
         return r;

@@ -43,6 +43,9 @@ struct ConversionRequest {
     ConversionSource source;
     std::string outputPath;
     OutputWaveFormat format;
+    // The cores the decoding may use (0: the machine's). A batch already
+    // running a job per core gives each one: spans would only add work.
+    int cores = 0;
 };
 
 // A step of the build that failed: the step's own text, and the reason in

@@ -22,6 +22,10 @@ public:
 
     Result SetTimelineObject(std::shared_ptr<Timeline> timeline);
     Result GetTimelineObject(std::shared_ptr<Timeline>& timeline) const;
+    // The cores the decoding may use; with two or more, a long selection in a
+    // file that seeks to the exact sample is decoded in spans side by side.
+    // The machine's cores unless told.
+    void SetCores(int cores);
     // Builds a new graph with one output pin per group of the timeline.
     Result ConnectFrontEnd();
     Result GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const;

@@ -50,7 +50,7 @@ struct Conversion {
 // Runs one conversion to its end; stopAfterMs >= 0 presses Stop that long
 // after the start.
 Conversion Convert(const std::string& src, double start, double end, const OutputWaveFormat& format,
-                   const std::string& out, int stopAfterMs = -1, int audioCount = 1) {
+                   const std::string& out, int stopAfterMs = -1, int audioCount = 1, int cores = 0) {
     ConversionEngine engine;
     ConversionRequest request;
     request.source.audioCount = audioCount;
@@ -59,6 +59,7 @@ Conversion Convert(const std::string& src, double start, double end, const Outpu
     request.source.endTime = Seconds(end);
     request.outputPath = out;
     request.format = format;
+    request.cores = cores;
     if (engine.Start(request) == Outcome::Running) {
         QEventLoop loop;
         QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
@@ -402,10 +403,8 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
         if (kind != AudioKind::Mp3 || std::strcmp(name, "long.mp3") == 0) {
             ASSERT_TRUE(MakeAudio(Path(name), kind, kind == AudioKind::M4aAac ? tonal : noisy, &e)) << e;
         }
-        const Conversion spans = Convert(Path(name), 1.5, 48.5, f, Path("spans.wav"));
-        ::setenv("VELTRANO_SPAN_SECONDS", "0", 1);
-        const Conversion one = Convert(Path(name), 1.5, 48.5, f, Path("one.wav"));
-        ::unsetenv("VELTRANO_SPAN_SECONDS");
+        const Conversion spans = Convert(Path(name), 1.5, 48.5, f, Path("spans.wav"), -1, 1, 2);
+        const Conversion one = Convert(Path(name), 1.5, 48.5, f, Path("one.wav"), -1, 1, 1);
         ASSERT_EQ(spans.outcome, Outcome::Done) << spans.failure;
         ASSERT_EQ(one.outcome, Outcome::Done) << one.failure;
         ExpectHeader(spans.wav, f);
@@ -429,7 +428,8 @@ TEST_F(Engine, SpansDecodedSideBySideJoinWithoutASeam) {
     // Early, and late when a branch waits for its turn with a full queue.
     // A fast machine may finish before the late stop: then the file is whole.
     for (int stopAfterMs : {50, 250}) {
-        const Conversion stopped = Convert(Path("longer.flac"), 0.0, 600.0, f, Path("stopped-spans.wav"), stopAfterMs);
+        const Conversion stopped =
+            Convert(Path("longer.flac"), 0.0, 600.0, f, Path("stopped-spans.wav"), stopAfterMs, 1, 2);
         ExpectHeader(stopped.wav, f);
         if (stopAfterMs == 50 || stopped.outcome != Outcome::Done) {
             EXPECT_EQ(stopped.outcome, Outcome::Stopped) << stopAfterMs;

@@ -8,6 +8,7 @@
 #include "media/GraphEvents.h"
 #include "formats/Mp3Stream.h"
 #include "media/SampleWindow.h"
+#include "media/SpanPlan.h"
 #include "media/Timeline.h"
 #include "core/WaveFormatEx.h"
 #include "tests/support/TestMedia.h"
@@ -176,6 +177,49 @@ TEST(SampleWindow, CutsTheSelectionOutOfBuffers) {
     EXPECT_EQ(BufferPosition(1'000'020'000, 48000, true, 48000, 48), 48000);
     EXPECT_EQ(BufferPosition(1'010'000'000, 48000, true, 48000, 48), 48480);
     EXPECT_EQ(FramesForDuration(20'833, 48000), 1);
+}
+
+// Two branches take spans in turn; together they cover the selection once,
+// each ending on its own last span.
+TEST(SpanPlan, SpansCoverTheSelectionOnceInTurn) {
+    const SpanPlan plan = PlanSpans(100 * 48000 + 64, 48000, 2);
+    EXPECT_EQ(plan.spanFrames, 15 * 48000);
+    std::int64_t covered = 0;
+    for (int branch = 0; branch < 2; ++branch) {
+        Span s = SpanAt(plan, branch);
+        EXPECT_TRUE(IsFirstSpanOfBranch(plan, s));
+        while (true) {
+            EXPECT_EQ(s.base, s.index * plan.spanFrames);
+            covered += s.frames;
+            if (IsLastSpanOfBranch(plan, s)) break;
+            s = SpanAt(plan, s.index + 2);
+            EXPECT_FALSE(IsFirstSpanOfBranch(plan, s));
+            EXPECT_GT(s.frames, 0);
+        }
+    }
+    EXPECT_EQ(covered, plan.totalFrames);
+    // One branch: one span, the whole selection.
+    const SpanPlan one = PlanSpans(1000, 48000, 1);
+    EXPECT_EQ(SpanAt(one, 0).frames, 1000);
+    EXPECT_TRUE(IsLastSpanOfBranch(one, SpanAt(one, 0)));
+    // A second branch of a selection shorter than a span has nothing to do.
+    EXPECT_EQ(SpanAt(PlanSpans(1000, 48000, 2), 1).frames, 0);
+}
+
+TEST(SpanPlan, SpansOnlyWhereTheyPayAndJoinExactly) {
+    SpanConditions c;
+    c.length = 60 * kUnitsPerSecond;
+    c.seeksToTheSample = true;
+    c.freeCores = 2;
+    EXPECT_EQ(BranchesFor(c), 2);
+    c.freeCores = 1;  // a batch already busy on every core
+    EXPECT_EQ(BranchesFor(c), 1);
+    c.freeCores = 2;
+    c.seeksToTheSample = false;
+    EXPECT_EQ(BranchesFor(c), 1);
+    c.seeksToTheSample = true;
+    c.length = 30 * kUnitsPerSecond;  // two spans' worth is not worth a second branch
+    EXPECT_EQ(BranchesFor(c), 1);
 }
 
 TEST(FormatChecks, PcmTheConverterCanPutOut) {
