@@ -247,7 +247,8 @@ def main():
                  "costs up to 4.8 dB of SNR against rounding alone (90 dB at the 16-bit limit instead of 95) and "
                  "keeps quiet sounds free of distortion; the others round. ffmpeg soxr resamples with libsoxr at "
                  "20 bits, sox with its -h (20-bit) rate. The fold-back figure is the level of the 2050 Hz tone "
-                 "that aliasing would make, below a -3 dBFS tone.")
+                 "that aliasing would make, below a -3 dBFS tone: around -140 dB it is the dither's noise that "
+                 "falls in that one frequency, below -200 dB the output is digital silence.")
     if long_row:
         lines.append("")
         lines.append("3-hour FLAC to 44100/2/16: %.1f s, peak %.0f MB resident." % (long_row[1], long_row[2] / 1024))

@@ -111,8 +111,8 @@ VELTRANO_INLINE V4i Level(V4 v, float lo, float hi, bool dither, std::uint32_t l
 // same code from a padded copy, so every sample gets the same arithmetic
 // wherever a buffer ends.
 template <int Bits>
-VELTRANO_INLINE void QuantizeEight(const float* in, bool dither, std::uint32_t low, std::uint32_t key, std::uint8_t* out,
-                          std::size_t count = kLanes) {
+VELTRANO_INLINE void QuantizeEight(const float* in, bool dither, std::uint32_t low, std::uint32_t key,
+                                   std::uint8_t* out, std::size_t count = kLanes) {
     constexpr float scale = Bits == 8 ? 128.0f : 32768.0f;
     float v[kLanes];
     if (count == kLanes) {

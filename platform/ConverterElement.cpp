@@ -261,13 +261,17 @@ void Finalize(GObject* object) {
 }
 
 void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
-    if (id == kPropDither) reinterpret_cast<VeltranoConverter*>(object)->state->dither = g_value_get_boolean(value);
-    else G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    if (id == kPropDither)
+        reinterpret_cast<VeltranoConverter*>(object)->state->dither = g_value_get_boolean(value);
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
-    if (id == kPropDither) g_value_set_boolean(value, reinterpret_cast<VeltranoConverter*>(object)->state->dither.load());
-    else G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+    if (id == kPropDither)
+        g_value_set_boolean(value, reinterpret_cast<VeltranoConverter*>(object)->state->dither.load());
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
 }
 
 void veltrano_converter_class_init(VeltranoConverterClass* klass) {
