@@ -7,6 +7,13 @@
 //                                                 below a reference of REF_DBFS),
 //                                                 e.g. the alias of a tone above
 //                                                 the new Nyquist frequency
+//   veltrano-bench-quality tone FILE.wav FREQ REF_DBFS
+//                                                 level (dB below a sine of
+//                                                 REF_DBFS) of the component at
+//                                                 FREQ alone, e.g. where a tone
+//                                                 above the new Nyquist frequency
+//                                                 would fold back, apart from
+//                                                 broadband noise such as dither
 //   veltrano-bench-quality info FILE.wav          header fields and frame count
 
 #include <cmath>
@@ -87,8 +94,10 @@ bool ReadWav(const char* path, Wav& wav, std::string& error) {
 }
 
 // Fits a*sin + b*cos + c at the frequency over the middle of the file (edges
-// are skipped: filters ring there) and returns signal and residual power.
-void FitSine(const std::vector<double>& x, int rate, double freq, double& signal, double& residual) {
+// are skipped: filters ring there) and returns signal and residual power,
+// and the sine's amplitude.
+void FitSine(const std::vector<double>& x, int rate, double freq, double& signal, double& residual,
+             double* amplitude = nullptr) {
     const std::size_t skip = std::size_t(rate) / 10;
     const std::size_t n0 = x.size() > 3 * skip ? skip : 0, n1 = x.size() > 3 * skip ? x.size() - skip : x.size();
     double ss = 0, cc = 0, sc = 0, xs = 0, xc = 0, s1 = 0, c1 = 0, x1 = 0;
@@ -113,6 +122,7 @@ void FitSine(const std::vector<double>& x, int rate, double freq, double& signal
         for (int r = 0; r < 3; ++r) M[r][k] = B[r];
         coef[k] = det(M) / d;
     }
+    if (amplitude) *amplitude = std::hypot(coef[0], coef[1]);
     signal = residual = 0;
     for (std::size_t i = n0; i < n1; ++i) {
         const double fit = coef[0] * std::sin(w * double(i)) + coef[1] * std::cos(w * double(i)) + coef[2];
@@ -125,7 +135,8 @@ void FitSine(const std::vector<double>& x, int rate, double freq, double& signal
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s snr FILE FREQ | level FILE REF_DBFS | info FILE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s snr FILE FREQ | level FILE REF_DBFS | tone FILE FREQ REF_DBFS | info FILE\n",
+                     argv[0]);
         return 2;
     }
     const std::string mode = argv[1];
@@ -146,6 +157,14 @@ int main(int argc, char** argv) {
         double signal = 0, residual = 0;
         FitSine(wav.mono, wav.rate, arg, signal, residual);
         std::printf("%.1f\n", 10 * std::log10(signal / std::max(residual, 1e-30)));
+        return 0;
+    }
+    if (mode == "tone") {
+        if (argc < 5) return 2;
+        double signal = 0, residual = 0, amplitude = 0;
+        FitSine(wav.mono, wav.rate, arg, signal, residual, &amplitude);
+        const double ref = std::pow(10.0, std::atof(argv[4]) / 20.0);  // amplitude of a sine at REF dBFS
+        std::printf("%.1f\n", 20 * std::log10(std::max(amplitude, 1e-12) / ref));
         return 0;
     }
     if (mode == "level") {

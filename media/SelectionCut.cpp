@@ -197,8 +197,8 @@ void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
     if (fe.rate == GST_AUDIO_INFO_RATE(&ai) && fe.bpf == bpf) return;
     fe.rate = GST_AUDIO_INFO_RATE(&ai);
     fe.bpf = bpf;
-    const auto total = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND)) +
-                       kResamplerTailFrames;
+    const auto total = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND) +
+                                                 gst_util_uint64_scale_int_ceil(kResamplerTail, fe.rate, GST_SECOND));
     fe.plan = PlanSpans(total, fe.rate, fe.branches);
     SetSpan(fe, fe.branch);
     if (fe.span.frames == 0) fe.state = CutState::Finished;  // a second branch with nothing to do

@@ -242,8 +242,8 @@ Result FileWriter::GetFileName(std::string& fileName) const {
 Result CreateAcmWrapper(std::shared_ptr<AcmWrapper>& acm) {
     gsth::Element mix = gsth::MakeElement("audioconvert", "mix");
     gsth::Element mixCaps = gsth::MakeElement("capsfilter", "mixcaps");
-    // Resampling and quantizing in one pass of our own: one resample, no
-    // dither, in large buffers.
+    // Resampling and quantizing in one pass of our own: one resample, TPDF
+    // dither where bits are dropped, in large buffers.
     gsth::Element convert = gsth::MakeElement(kConverterElementName, "convert");
     gsth::Element outCaps = gsth::MakeElement("capsfilter", "format");
     if (!mix || !mixCaps || !convert || !outCaps)

@@ -1,11 +1,13 @@
 #include "media/elements/ConverterElement.h"
 
-#include "media/elements/RecycledBuffers.h"
+#include "dsp/Quantizer.h"
 #include "dsp/Resampler.h"
+#include "media/elements/RecycledBuffers.h"
 
 #include <gst/audio/audio.h>
 #include <gst/gst.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -24,25 +26,49 @@ GstStaticPadTemplate kSinkTemplate = GST_STATIC_PAD_TEMPLATE(
     GST_STATIC_CAPS("audio/x-raw, format = (string) F32LE, layout = (string) interleaved, " VELTRANO_CONVERTER_RATES));
 GstStaticPadTemplate kSrcTemplate = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("audio/x-raw, format = (string) { U8, S16LE, S24LE, S32LE }, layout = (string) interleaved, "
+    GST_STATIC_CAPS("audio/x-raw, format = (string) { U8, S16LE, S24LE, S32LE, F32LE }, layout = (string) interleaved, "
                     VELTRANO_CONVERTER_RATES));
 
+enum Property { kPropDither = 1 };
+
 struct ConverterState {
-    std::unique_ptr<SincResampler> resampler;
+    std::unique_ptr<Resampler> resampler;
     int channels = 0;       // of the output, and of what is resampled
     bool foldStereo = false;  // stereo in, folded to mono before resampling
     std::vector<float> folded;
     int inRate = 0;
     int outRate = 0;
-    int bits = 0;
+    SampleFormat format = SampleFormat::S16;
+    std::atomic<bool> dither{true};  // the property, set from any thread
     std::vector<float> pending;  // resampled, not yet quantized and pushed
     std::uint64_t pushed = 0;    // frames pushed since the stream began
     RecycledBuffers buffers;
 };
 
+std::size_t FrameBytes(const ConverterState& s) {
+    return static_cast<std::size_t>(s.channels) * BytesPerSample(s.format);
+}
+
 GstBuffer* OutputBuffer(ConverterState& s, std::size_t bytes) {
-    return s.buffers.Acquire(kChunkFrames * static_cast<std::size_t>(s.channels) * static_cast<std::size_t>(s.bits / 8),
-                             bytes);
+    return s.buffers.Acquire(kChunkFrames * FrameBytes(s), bytes);
+}
+
+// The resampler for the stream from its start: HQ for 8- and 16-bit output,
+// VHQ for more bits and for float.
+std::unique_ptr<Resampler> MakeResampler(const ConverterState& s) {
+    return std::make_unique<Resampler>(s.inRate, s.outRate, s.channels,
+                                       QualityForBits(static_cast<int>(BytesPerSample(s.format) * 8)));
+}
+
+bool FormatOf(const GstAudioInfo& info, SampleFormat& format) {
+    switch (GST_AUDIO_INFO_FORMAT(&info)) {
+    case GST_AUDIO_FORMAT_U8: format = SampleFormat::U8; return true;
+    case GST_AUDIO_FORMAT_S16LE: format = SampleFormat::S16; return true;
+    case GST_AUDIO_FORMAT_S24LE: format = SampleFormat::S24; return true;
+    case GST_AUDIO_FORMAT_S32LE: format = SampleFormat::S32; return true;
+    case GST_AUDIO_FORMAT_F32LE: format = SampleFormat::F32; return true;
+    default: return false;
+    }
 }
 
 struct VeltranoConverter {
@@ -71,11 +97,13 @@ GstFlowReturn PushPending(VeltranoConverter* self, bool all) {
     const std::size_t frames = s.pending.size() / ch;
     const std::size_t take = all ? frames : frames / kChunkFrames * kChunkFrames;
     if (take == 0) return GST_FLOW_OK;
-    const std::size_t bytes = take * ch * static_cast<std::size_t>(s.bits / 8);
+    const std::size_t bytes = take * FrameBytes(s);
     GstBuffer* buf = OutputBuffer(s, bytes);
     GstMapInfo map;
     gst_buffer_map(buf, &map, GST_MAP_WRITE);
-    QuantizeSamples(s.pending.data(), take * ch, s.bits, map.data);
+    // The dither follows the sample's place in the stream since its start.
+    Quantize(s.pending.data(), take * ch, s.format, s.dither.load() ? Dither::Tpdf : Dither::Off, s.pushed * ch,
+             map.data);
     gst_buffer_unmap(buf, &map);
     s.pending.erase(s.pending.begin(), s.pending.begin() + static_cast<std::ptrdiff_t>(take * ch));
 
@@ -89,10 +117,17 @@ GstFlowReturn PushPending(VeltranoConverter* self, bool all) {
     return gst_pad_push(self->src, buf);
 }
 
+// Posts the resampler's failure and returns the flow that stops the stream.
+GstFlowReturn ResamplerFailed(VeltranoConverter* self) {
+    GST_ELEMENT_ERROR(self, STREAM, FAILED, ("The sound could not be resampled."),
+                      ("libsoxr: %s", self->state->resampler->Error()));
+    return GST_FLOW_ERROR;
+}
+
 GstFlowReturn Drain(VeltranoConverter* self) {
     ConverterState& s = *self->state;
     if (!s.resampler) return GST_FLOW_OK;
-    s.resampler->Finish(s.pending);
+    if (!s.resampler->Finish(s.pending)) return ResamplerFailed(self);
     return PushPending(self, true);
 }
 
@@ -133,7 +168,8 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
     }
     out = gst_caps_fixate(out);
     GstAudioInfo oi;
-    const bool ok = gst_audio_info_from_caps(&oi, out) &&
+    SampleFormat format = SampleFormat::S16;
+    const bool ok = gst_audio_info_from_caps(&oi, out) && FormatOf(oi, format) &&
                     (fold || GST_AUDIO_INFO_CHANNELS(&oi) == GST_AUDIO_INFO_CHANNELS(&in));
     if (!ok) {
         gst_caps_unref(out);
@@ -142,7 +178,7 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
     ConverterState& s = *self->state;
     const bool same = s.resampler && s.foldStereo == fold && s.channels == GST_AUDIO_INFO_CHANNELS(&oi) &&
                       s.inRate == GST_AUDIO_INFO_RATE(&in) &&
-                      s.outRate == GST_AUDIO_INFO_RATE(&oi) && s.bits == GST_AUDIO_INFO_WIDTH(&oi);
+                      s.outRate == GST_AUDIO_INFO_RATE(&oi) && s.format == format;
     if (same) {  // a repeated format changes nothing: the stream goes on unbroken
         gst_caps_unref(out);
         return true;
@@ -155,8 +191,15 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
     s.foldStereo = fold;
     s.inRate = GST_AUDIO_INFO_RATE(&in);
     s.outRate = GST_AUDIO_INFO_RATE(&oi);
-    s.bits = GST_AUDIO_INFO_WIDTH(&oi);
-    s.resampler = std::make_unique<SincResampler>(s.inRate, s.outRate, s.channels);
+    s.format = format;
+    s.resampler = MakeResampler(s);
+    if (*s.resampler->Error()) {
+        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("The sound could not be resampled."),
+                          ("libsoxr: %s", s.resampler->Error()));
+        s.resampler.reset();
+        gst_caps_unref(out);
+        return false;
+    }
     const bool pushed = gst_pad_push_event(self->src, gst_event_new_caps(out));
     gst_caps_unref(out);
     return pushed;
@@ -178,7 +221,7 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
         Drain(self);
         return gst_pad_event_default(pad, parent, event);
     case GST_EVENT_FLUSH_STOP:
-        if (s.resampler) s.resampler = std::make_unique<SincResampler>(s.inRate, s.outRate, s.channels);
+        if (s.resampler) s.resampler = MakeResampler(s);
         s.pending.clear();
         s.pushed = 0;
         return gst_pad_event_default(pad, parent, event);
@@ -205,9 +248,10 @@ GstFlowReturn SinkChain(GstPad*, GstObject* parent, GstBuffer* buf) {
         FoldStereo(samples, frames, s.folded);
         samples = s.folded.data();
     }
-    s.resampler->Process(samples, frames, s.pending);
+    const bool resampled = s.resampler->Process(samples, frames, s.pending);
     gst_buffer_unmap(buf, &map);
     gst_buffer_unref(buf);
+    if (!resampled) return ResamplerFailed(self);
     return PushPending(self, false);
 }
 
@@ -216,8 +260,31 @@ void Finalize(GObject* object) {
     G_OBJECT_CLASS(veltrano_converter_parent_class)->finalize(object);
 }
 
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* pspec) {
+    if (id == kPropDither)
+        reinterpret_cast<VeltranoConverter*>(object)->state->dither = g_value_get_boolean(value);
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+}
+
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
+    if (id == kPropDither)
+        g_value_set_boolean(value, reinterpret_cast<VeltranoConverter*>(object)->state->dither.load());
+    else
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec);
+}
+
 void veltrano_converter_class_init(VeltranoConverterClass* klass) {
-    G_OBJECT_CLASS(klass)->finalize = &Finalize;
+    GObjectClass* object = G_OBJECT_CLASS(klass);
+    object->finalize = &Finalize;
+    object->set_property = &SetProperty;
+    object->get_property = &GetProperty;
+    g_object_class_install_property(
+        object, kPropDither,
+        g_param_spec_boolean("dither", "Dither",
+                             "TPDF dither where samples lose bits (8, 16 and 24-bit output); samples already on "
+                             "the output's steps are kept exactly",
+                             TRUE, static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS)));
     GstElementClass* element = GST_ELEMENT_CLASS(klass);
     gst_element_class_add_static_pad_template(element, &kSinkTemplate);
     gst_element_class_add_static_pad_template(element, &kSrcTemplate);

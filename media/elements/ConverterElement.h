@@ -1,6 +1,7 @@
 #pragma once
 // The format converter's GStreamer element: interleaved float in, resampled
-// and quantized PCM out, in large buffers.
+// (libsoxr) and quantized PCM or float out, in large buffers. Its boolean
+// property "dither" (on by default) puts TPDF dither where bits are dropped.
 
 #include <gst/audio/audio.h>
 
