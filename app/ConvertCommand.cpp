@@ -2,6 +2,7 @@
 // the start of the conversion, the used-time ticks, the graph's events and
 // the stop.
 
+#include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
 #include "app/OutputPath.h"
 #include "engine/ConversionEngine.h"
@@ -84,6 +85,8 @@ void ConverterDialog::OnConvert() {
     request.source.endTime = m_rtEndTime;
     request.outputPath = output;
     request.format = CurrentOutputWaveFormat();
+    request.dither = m_hInstance->settings().GetProfileInt(QString::fromLatin1(kSectionSetup), QStringLiteral("dither"),
+                                                           1) != 0;
     if (!m_pEngine) {
         m_pEngine.reset(new ConversionEngine());
         connect(m_pEngine.get(), &ConversionEngine::ended, this, &ConverterDialog::OnGraphNotify);

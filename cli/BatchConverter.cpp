@@ -74,6 +74,7 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     prep.request.source.startTime = in.startTime;
     prep.request.source.endTime = in.endTime;
     prep.request.outputPath = file.output;
+    prep.request.dither = options.dither;
     prep.request.format = ComputeOutputWaveFormat(rows.samplesPerSec, rows.channels, rows.bitsPerSample,
                                                   rows.customSamplesPerSec);
     return prep;

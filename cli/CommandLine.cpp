@@ -46,7 +46,7 @@ std::optional<std::int64_t> ParseField(std::string_view s, std::int64_t max) {
     return v;
 }
 
-enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Start, End, Overwrite, Probe, Quiet, Help, Version };
+enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Dither, Start, End, Overwrite, Probe, Quiet, Help, Version };
 
 struct OptionSpec {
     Opt id;
@@ -62,7 +62,7 @@ constexpr OptionSpec kOptions[] = {
     {Opt::Start, 's', "start", true},         {Opt::End, 'e', "end", true},
     {Opt::Overwrite, 'y', "overwrite", false}, {Opt::Probe, 0, "probe", false},
     {Opt::Quiet, 'q', "quiet", false},        {Opt::Help, 'h', "help", false},
-    {Opt::Version, 0, "version", false},
+    {Opt::Version, 0, "version", false},      {Opt::Dither, 0, "dither", true},
 };
 
 const OptionSpec* FindShort(char c) {
@@ -102,6 +102,10 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
         return {};
     case Opt::Bits:
         if (!ParseInt(value, opt.bits) || (opt.bits != 8 && opt.bits != 16)) return "the bits must be 8 or 16";
+        return {};
+    case Opt::Dither:
+        if (value != "tpdf" && value != "none") return "the dither must be tpdf or none";
+        opt.dither = value == "tpdf";
         return {};
     case Opt::Start:
     case Opt::End: {
@@ -224,6 +228,8 @@ std::string ConvertUsageText() {
            "  -r, --rate N           samples per second (default 44100)\n"
            "  -c, --channels N       1 or 2 (default 2)\n"
            "  -b, --bits N           8 or 16 (default 16)\n"
+           "      --dither KIND      tpdf (the default) or none: what is added where samples\n"
+           "                         lose bits; silence and samples that fit stay exact\n"
            "  -s, --start TIME       selection start (default 0)\n"
            "  -e, --end TIME         selection end (default: the exact end of the media)\n"
            "  -y, --overwrite        replace existing output files\n"

@@ -35,6 +35,7 @@ struct ConvertOptions {
     bool overwrite = false;
     bool probe = false;
     bool quiet = false;
+    bool dither = true;  // TPDF dither where samples lose bits
     bool help = false;
     bool version = false;
 };

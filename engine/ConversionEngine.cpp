@@ -214,6 +214,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
                "The program does not detect its file ACM WRAPPER. Please install the latest DirectX!", r.text());
         return r;
     }
+    pACM->SetDither(request_.dither);
     if (Result r = pGraph->AddFilter(pACM->BaseFilter(), "Wave Format"); r.failed()) {
         Notify("pGraph->AddFilter( pACM, Wave Format)", r);
         return r;

@@ -43,6 +43,8 @@ struct ConversionRequest {
     ConversionSource source;
     std::string outputPath;
     OutputWaveFormat format;
+    // TPDF dither where samples lose bits.
+    bool dither = true;
     // The cores the decoding may use (0: the machine's). A batch already
     // running a job per core gives each one: spans would only add work.
     int cores = 0;

@@ -149,6 +149,8 @@ public:
     // Frames put out so far, and the frames the stream is to hold (0 until known).
     std::uint64_t FramesDelivered() const;
     std::uint64_t FramesExpected() const;
+    // TPDF dither where samples lose bits (on unless told otherwise).
+    void SetDither(bool dither);
 
 private:
     Filter filter_;

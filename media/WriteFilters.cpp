@@ -265,6 +265,12 @@ std::uint64_t AcmWrapper::FramesDelivered() const {
     return static_cast<AcmWrapperImpl*>(filter_.impl())->delivered();
 }
 
+void AcmWrapper::SetDither(bool dither) {
+    gsth::Element convert =
+        gsth::Element::Adopt(gst_bin_get_by_name(GST_BIN(filter_.impl()->element.get()), "convert"));
+    if (convert) g_object_set(convert.get(), "dither", gboolean{dither}, nullptr);
+}
+
 std::uint64_t AcmWrapper::FramesExpected() const {
     return static_cast<AcmWrapperImpl*>(filter_.impl())->expected();
 }

@@ -64,6 +64,28 @@ TEST_F(Cli, ConvertsToTheExactEndAndSaysDone) {
     EXPECT_EQ(ReadWavFile(out.toStdString()).frames(), 33075u);
 }
 
+// Dither is on by default and repeats run to run; --dither none rounds.
+TEST_F(Cli, DitherIsReproducibleAndCanBeTurnedOff) {
+    const QString in = Path(QStringLiteral("tone.ogg"));
+    const auto convert = [&](const char* name, std::initializer_list<QString> extra) {
+        const QString out = Path(QString::fromLatin1(name));
+        QStringList args{"-q", "-o", out, "-b", "8", "-r", "22050"};
+        for (const QString& a : extra) args << a;
+        args << in;
+        const Exit e = RunCli(args);
+        EXPECT_EQ(e.status, kExitDone) << e.err;
+        QFile f(out);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray first = convert("dither1.wav", {});
+    ASSERT_GT(first.size(), 44);
+    EXPECT_EQ(convert("dither2.wav", {}), first);
+    EXPECT_EQ(convert("dither3.wav", {"--dither", "tpdf"}), first);
+    const QByteArray rounded = convert("rounded.wav", {"--dither", "none"});
+    ASSERT_EQ(rounded.size(), first.size());
+    EXPECT_NE(rounded, first);
+}
+
 TEST_F(Cli, ProbePrintsTheLength) {
     const Exit e = RunCli({"--probe", Path(QStringLiteral("song.mp3"))});
     EXPECT_EQ(e.status, kExitDone);
@@ -189,7 +211,7 @@ TEST(CliDocumentation, ManualPageDescribesWhatHelpDescribes) {
         if (const auto m = statusLine.match(line); m.hasMatch()) statuses << m.captured(1);
     }
     const std::set<std::string> helpOptions = OptionsIn(optionLines);
-    EXPECT_EQ(helpOptions.size(), 24u);  // 11 options with a short and a long name, 2 with a long one
+    EXPECT_EQ(helpOptions.size(), 25u);  // 11 options with a short and a long name, 3 with a long one
 
     const QString page = ManualPage();
     ASSERT_FALSE(page.isEmpty());

@@ -281,7 +281,10 @@ TEST(CommandLine, Arguments) {
     EXPECT_EQ(ok.options.rate, 44100);
     EXPECT_EQ(ok.options.channels, 2);
     EXPECT_EQ(ok.options.bits, 16);
+    EXPECT_TRUE(ok.options.dither);
     EXPECT_FALSE(ok.options.end);
+    EXPECT_FALSE(ParseConvertArguments({"--dither", "none", "-o", "o.wav", "in.mp3"}).options.dither);
+    EXPECT_TRUE(ParseConvertArguments({"--dither=tpdf", "-o", "o.wav", "in.mp3"}).options.dither);
     ok = ParseConvertArguments({"--output=o.wav", "-r8000", "--channels", "1", "-b", "8", "-s", "1:00", "-e", "90",
                                 "-y", "-q", "--", "-odd name.mp3"});
     ASSERT_TRUE(ok.ok) << ok.error;
@@ -295,7 +298,8 @@ TEST(CommandLine, Arguments) {
     EXPECT_TRUE(ParseConvertArguments({"--version"}).ok);
     for (const std::vector<std::string>& bad :
          {std::vector<std::string>{"in.mp3"}, {"-o", "o.wav"}, {"-o", "o.wav", "a", "b"}, {"-o", "o.wav", "-c", "6", "a"},
-          {"-o", "o.wav", "-r", "44.1k", "a"}, {"-x", "a"}, {"-o"}, {"--quiet=yes", "-o", "o.wav", "a"}})
+          {"-o", "o.wav", "-r", "44.1k", "a"}, {"-x", "a"}, {"-o"}, {"--quiet=yes", "-o", "o.wav", "a"},
+          {"--dither", "rectangular", "-o", "o.wav", "a"}})
         EXPECT_FALSE(ParseConvertArguments(bad).ok);
     const FormatRows listed = FormatRowsFor(22050, 1, 8);
     EXPECT_EQ(listed.samplesPerSec, 3);
