@@ -37,6 +37,9 @@ inline constexpr GstClockTime kResamplerTail = 20 * GST_MSECOND;
 // that its demuxer does not deliver) is made up with silence; one that ends
 // earlier has ended short, and the conversion fails.
 inline constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
+// A hole in the stream's timestamps up to this long is silence in the
+// output; a longer jump is a broken timestamp, and the sound goes on where it was.
+inline constexpr int kMaxHoleSeconds = 10;
 // Decoders put out a few milliseconds at a time; the front end hands on
 // batches of this many frames, so the threads behind it wake seldom.
 inline constexpr std::int64_t kBatchFrames = 8192;

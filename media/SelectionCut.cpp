@@ -5,6 +5,7 @@
 #include "media/SampleWindow.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 
@@ -183,20 +184,34 @@ void SetSpan(GroupFrontEnd& fe, std::int64_t index) {
     fe.expected.reset();
 }
 
+std::string FormatChangeText(const GroupFrontEnd& fe, const GstAudioInfo& ai) {
+    char text[160];
+    std::snprintf(text, sizeof text, "from %d Hz, %d channels to %d Hz, %d channels", fe.rate, fe.channels,
+                  GST_AUDIO_INFO_RATE(&ai), GST_AUDIO_INFO_CHANNELS(&ai));
+    return "The sound of " + fe.path + " changes its format in the middle (" + text +
+           "). Such a file cannot be converted in one piece; convert its parts separately.";
+}
+
 // The plan is made on the first format; a decoder repeating it after a seek
-// changes nothing.
-void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
+// changes nothing. A stream that changes its rate or channels later is
+// refused: every frame counted so far, and the batch being filled, have the
+// first format's size. False when the format is refused.
+bool OnCaps(GroupFrontEnd& fe, GstEvent* e) {
     GstCaps* caps = nullptr;
     gst_event_parse_caps(e, &caps);
     GstAudioInfo ai;
-    if (!gst_audio_info_from_caps(&ai, caps)) return;
+    if (!gst_audio_info_from_caps(&ai, caps)) return true;
+    if (fe.rate > 0 && (GST_AUDIO_INFO_RATE(&ai) != fe.rate || GST_AUDIO_INFO_CHANNELS(&ai) != fe.channels)) {
+        PostStreamError(fe, GST_STREAM_ERROR_FORMAT, FormatChangeText(fe, ai));
+        fe.state = CutState::Finished;
+        return false;
+    }
     fe.planar = GST_AUDIO_INFO_LAYOUT(&ai) == GST_AUDIO_LAYOUT_NON_INTERLEAVED;
     fe.shorts = GST_AUDIO_INFO_FORMAT(&ai) == GST_AUDIO_FORMAT_S16LE;
+    if (fe.rate > 0) return true;
     fe.channels = GST_AUDIO_INFO_CHANNELS(&ai);
-    const int bpf = static_cast<int>(sizeof(float)) * fe.channels;
-    if (fe.rate == GST_AUDIO_INFO_RATE(&ai) && fe.bpf == bpf) return;
     fe.rate = GST_AUDIO_INFO_RATE(&ai);
-    fe.bpf = bpf;
+    fe.bpf = static_cast<int>(sizeof(float)) * fe.channels;
     const auto total = static_cast<std::int64_t>(gst_util_uint64_scale_int_ceil(fe.length, fe.rate, GST_SECOND) +
                                                  gst_util_uint64_scale_int_ceil(kResamplerTail, fe.rate, GST_SECOND));
     fe.plan = PlanSpans(total, fe.rate, fe.branches);
@@ -207,6 +222,7 @@ void OnCaps(GroupFrontEnd& fe, GstEvent* e) {
         g_object_set(fe.queue, "max-size-bytes", static_cast<guint>(std::min<std::int64_t>(
                                                      G_MAXUINT, fe.bpf * (fe.plan.spanFrames + fe.rate))),
                      "max-size-buffers", 0u, "max-size-time", guint64{0}, nullptr);
+    return true;
 }
 
 // Pushes silence for what the source did not deliver at its end, when that
@@ -226,7 +242,7 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer dat
     GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
     switch (GST_EVENT_TYPE(e)) {
     case GST_EVENT_CAPS:
-        OnCaps(fe, e);
+        if (!OnCaps(fe, e)) return GST_PAD_PROBE_DROP;  // what is behind keeps the first format
         if (fe.planar || fe.shorts) {
             // What goes on is interleaved floats, made so in the batches.
             GstCaps* caps = nullptr;
@@ -314,6 +330,10 @@ GstPadProbeReturn OnBuffer(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer da
                                             reinterpret_cast<guint64*>(&stream)) < 0)
             stream = -stream;
         pos = BufferPosition(stream, fe.rate, fe.expected.has_value(), fe.expected.value_or(0), fe.rate / 1000);
+        // A timestamp far ahead of the stream is not trusted to stand for a
+        // hole: sound goes on where it was, never minutes of made-up silence.
+        if (fe.expected && pos - *fe.expected > static_cast<std::int64_t>(fe.rate) * kMaxHoleSeconds)
+            pos = *fe.expected;
     }
     // Run-in before the window is placed by its own timestamps only: the
     // first buffer after a seek is clipped by the decoder to the seek
