@@ -4,12 +4,11 @@
 #include "convert/ConversionRunner.h"
 #include "convert/ConvertChecks.h"
 #include "platform/MediaProbe.h"
+#include "platform/OutputFile.h"
 #include "platform/UiServices.h"
 #include "source/Paths.h"
 
 #include <QThread>
-
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -47,7 +46,7 @@ FilePreparation Refused(FilePreparation prep, int status, std::string text) {
 }  // namespace
 
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
-                                      const ConvertOptions& options, const OutputWaveFormat& format) {
+                                      const ConvertOptions& options) {
     FilePreparation prep;
     if (file.sameOutputAs)
         return Refused(prep, kExitOutputRefused, SameOutputText(file.output, plan[*file.sameOutputAs].input));
@@ -68,7 +67,9 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     const MediaTime start = options.start;
     const MediaTime end = std::min(options.end.value_or(probe.stopPosition), probe.stopPosition);
     if (!(end > start)) return Refused(prep, kExitBadArguments, kEndBeforeStartText);
-    const bool exists = FileExists(file.output);
+    // A special file is never opened, not even to see whether it exists.
+    const std::optional<std::string> special = OutputFileRefusal(file.output);
+    const bool exists = !special && FileExists(file.output);
     if (NamesSameFile(file.output, file.input)) return Refused(prep, kExitOutputRefused, kOutputIsSourceText);
     if (exists) {
         for (const PlannedFile& other : plan)
@@ -76,11 +77,10 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
                 return Refused(prep, kExitOutputRefused, OutputIsOtherInputText(other.input));
     }
     if (!probe.hasAudio) return Refused(prep, kExitInputUnusable, kNoSoundStreamText);
+    if (special) return Refused(prep, kExitOutputRefused, *special);
     if (exists && !options.overwrite)
         return Refused(prep, kExitOutputRefused,
                        ReplaceQuestionText(file.output) + " Use -y (--overwrite) to replace it.");
-    if (const auto refusal = OutputSizeRefusal(end - start, format))
-        return Refused(prep, kExitOutputRefused, *refusal);
 
     prep.source.audioCount = 1;
     prep.source.audioPath = file.input;
@@ -154,14 +154,13 @@ void BatchConverter::StartMore() {
 
 void BatchConverter::StartFile(std::size_t index) {
     const PlannedFile& file = plan_[index];
-    const FilePreparation prep = PrepareFileConversion(file, plan_, options_, format_);
+    const FilePreparation prep = PrepareFileConversion(file, plan_, options_);
     if (prep.status != kExitDone) {
         for (const std::string& m : prep.messages) report_.Error(MessagePrefix(index) + m);
         Record(index, FileState::Failed, prep.status);
         if (batch_) report_.Note(FinishedLine(index, "failed"));
         return;
     }
-    if (prep.replace) ::unlink(file.output.c_str());
     auto job = std::make_unique<Job>(index, report_, MessagePrefix(index));
     if (job->runner.Start(prep.source, file.output, format_) != ConversionRunner::Outcome::Running) {
         Record(index, FileState::Failed, kExitConversionFailed);

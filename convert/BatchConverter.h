@@ -30,13 +30,13 @@ struct FilePreparation {
     int status = kExitDone;             // anything else: refused, with its messages
     std::vector<std::string> messages;
     ConversionSource source;
-    bool replace = false;               // the output exists and may be replaced
+    bool replace = false;               // the output exists: the new file replaces it when complete
 };
 
 // Measures the input and applies the Convert command's checks, in its order.
 // Other inputs of the run count as sources too: no output may replace one.
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
-                                      const ConvertOptions& options, const OutputWaveFormat& format);
+                                      const ConvertOptions& options);
 
 class BatchConverter : public QObject {
     Q_OBJECT

@@ -275,6 +275,8 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
     }
     // 18.
     pASC.reset();
+    // The header is chosen before the first sample, for the frames the selection yields.
+    pWriter->SetExpectedFrames(OutputFrames(source_.endTime - source_.startTime, writtenFormat_.nSamplesPerSec));
     const Filter pWriterBase = pWriter->BaseFilter();
     // 19.
     const Pin pMuxOut = GetPin(pMux, 0, PINDIR_OUTPUT);
@@ -309,6 +311,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
     }
     // 25.
     progress_ = pACM;
+    writer_ = pWriter;
     running_ = true;
     if (host_.onRunning) host_.onRunning();
     return S_OK;
@@ -319,38 +322,55 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
 void ConversionEngine::ReleaseJob() {
     job.pEvent.reset();
     job.pControl.reset();
+    if (writer_) committed_ = writer_->Committed();
     if (job.pRenderEngine) job.pRenderEngine->ScrapIt();
     job.pRenderEngine.reset();
     job.pTimeline.reset();
+    writer_.reset();
     // The share written stays readable after the release.
     lastPercent_ = ProgressPercent();
     progress_.reset();
     running_ = false;
 }
 
+// What a stop that could not drain leaves: the writer's header stands ahead
+// of the data it wrote. Made readable, it still replaces the output.
+void ConversionEngine::FinishKeptPart() {
+    const std::string part = writer_->PartFileName();
+    if (part.empty() || !FinishWavFile(part, writtenFormat_)) {
+        commitFailure_ = "The part written before the stop could not be finished.";
+        return;
+    }
+    if (Result r = writer_->CommitPart(); r.failed()) commitFailure_ = r.text();
+}
+
 void ConversionEngine::StopAndRelease() {
     if (job.pControl) {
         auto graph = std::dynamic_pointer_cast<FilterGraph>(job.pControl);
-        bool drained = false;
+        bool ended = false;
+        bool failed = false;
         // Nothing written yet: there is nothing to drain, the file only needs its header.
         const bool anything = progress_ && progress_->FramesDelivered() > 0;
         if (running_ && graph && job.pRenderEngine && (anything || graph->HasEnded())) {
             long code = 0;
             if (!graph->HasEnded()) job.pRenderEngine->EndStreams();
-            drained = graph->WaitForCompletion(kDrainTimeoutMs, code).succeeded();
+            const Result r = graph->WaitForCompletion(kDrainTimeoutMs, code);
+            ended = r.succeeded();
+            failed = r.failed() && r != E_ABORT;
         }
+        // Ended, the writer has replaced the output; failed, it must not.
+        const bool finishHere = running_ && writer_ && !ended && !failed;
+        if (finishHere) writer_->KeepPartOnStop();
         job.pControl->Stop();
-        // A stop that could not drain leaves the writer's header behind the data.
-        if (running_ && !drained) FinishWavFile(outputPath_, writtenFormat_);
+        if (finishHere) FinishKeptPart();
     }
     if (job.pEvent) job.pEvent->SetNotifyWindow(nullptr, 0, 0);
     ReleaseJob();
 }
 
 void ConversionEngine::ReleaseAfterFailure() {
-    const bool wasRunning = running_;
+    // The writer removes its part file when the graph stops without an end.
     if (job.pControl) job.pControl->Stop();
-    if (wasRunning) FinishWavFile(outputPath_, writtenFormat_);
     if (job.pEvent) job.pEvent->SetNotifyWindow(nullptr, 0, 0);
     ReleaseJob();
 }

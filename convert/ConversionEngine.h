@@ -80,8 +80,13 @@ public:
     // graph still streaming is first brought to its end (bounded in time), so
     // the file holds a complete header for what was written.
     void StopAndRelease();
-    // Releases after the graph stopped on an error; the file is made readable.
+    // Releases after the graph stopped on an error; the output stays as it
+    // was and the part written is removed.
     void ReleaseAfterFailure();
+    // After the release: whether the new file took the output's place, and
+    // if a stop could not finish it, why.
+    bool OutputCommitted() const { return committed_; }
+    const std::string& CommitFailureText() const { return commitFailure_; }
 
     // Share of the selection written, 0 to 100; after the release, the share
     // the conversion reached.
@@ -95,6 +100,7 @@ private:
     void AppBox(const std::string& text);
     void ErrorTextBox(const Result& r);
     void ReleaseJob();
+    void FinishKeptPart();
 
     ConversionHost host_;
     ConversionSource source_;
@@ -102,6 +108,9 @@ private:
     OutputWaveFormat format_;
     WaveFormatEx writtenFormat_;
     std::shared_ptr<AcmWrapper> progress_;
+    std::shared_ptr<FileWriter> writer_;
+    bool committed_ = false;
+    std::string commitFailure_;
     int lastPercent_ = 0;
     bool running_ = false;
 };

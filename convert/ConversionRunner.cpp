@@ -28,7 +28,13 @@ ConversionRunner::Outcome ConversionRunner::Start(const ConversionSource& source
 void ConversionRunner::Stop() {
     if (outcome_ != Outcome::Running) return;
     engine_->StopAndRelease();
-    outcome_ = Outcome::Stopped;
+    // A stopped file is a result only once it has replaced the output.
+    if (engine_->OutputCommitted()) {
+        outcome_ = Outcome::Stopped;
+    } else {
+        failureText_ = engine_->CommitFailureText();
+        outcome_ = Outcome::Failed;
+    }
     emit ended();
 }
 

@@ -49,20 +49,4 @@ std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec) {
     return static_cast<std::uint64_t>(std::llround(frames));
 }
 
-std::optional<std::string> OutputSizeRefusal(MediaTime length, const OutputWaveFormat& format) {
-    const std::uint64_t bytes = OutputFrames(length, format.nSamplesPerSec) * format.nBlockAlign + kWaveHeaderBytes;
-    if (bytes <= 0xFFFFFFFFull) return std::nullopt;
-    const std::uint64_t maxSeconds =
-        format.nAvgBytesPerSec ? (0xFFFFFFFFull - kWaveHeaderBytes) / format.nAvgBytesPerSec : 0;
-    char text[400];
-    std::snprintf(text, sizeof text,
-                  "The selection is too long for a wave file: in this format it needs %llu bytes, more than the "
-                  "4 GB a wave file can hold (at most %llu:%02llu:%02llu). Please choose a shorter selection or a "
-                  "smaller format.",
-                  static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(maxSeconds / 3600),
-                  static_cast<unsigned long long>(maxSeconds % 3600 / 60),
-                  static_cast<unsigned long long>(maxSeconds % 60));
-    return std::string(text);
-}
-
 }  // namespace veltrano

@@ -6,7 +6,6 @@
 #include "platform/MediaTime.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace veltrano {
@@ -39,12 +38,5 @@ bool NamesSameFile(const std::string& a, const std::string& b);
 
 // Frames a selection yields at a rate: round(length x rate).
 std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec);
-
-// Bytes of the wave header in front of the samples.
-inline constexpr std::uint64_t kWaveHeaderBytes = 44;
-
-// When the selection's output would not fit the 32-bit sizes of a RIFF file,
-// the message that refuses it.
-std::optional<std::string> OutputSizeRefusal(MediaTime length, const OutputWaveFormat& format);
 
 }  // namespace veltrano

@@ -8,13 +8,12 @@
 #include "convert/ConvertChecks.h"
 #include "convert/Progress.h"
 #include "platform/MediaProbe.h"
+#include "platform/OutputFile.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-
-#include <unistd.h>
 
 namespace veltrano {
 
@@ -67,14 +66,17 @@ void ConverterDialog::OnConvert() {
             return;
         }
     }
-    // 5. The old file goes only once the conversion is about to be built, so
-    // that a refusal below never leaves the user without it.
-    bool replaceOutput = false;
+    // 5. Only a regular file can be replaced; anything else is refused where
+    // the question would come, without opening it. The old file is replaced
+    // only when the new one is complete.
+    if (const auto refusal = OutputFileRefusal(output)) {
+        boxes.AppBox(*refusal);
+        return;
+    }
     if (FileExists(output)) {
         if (boxes.DialogBox("Warning", ReplaceQuestionText(output), BoxButtons::YesNo, BoxIcon::Warning) !=
             BoxAnswer::Yes)
             return;
-        replaceOutput = true;
     }
     // 6.
     UpdateData(true);
@@ -91,11 +93,6 @@ void ConverterDialog::OnConvert() {
         return;
     }
     const OutputWaveFormat format = CurrentOutputWaveFormat();
-    if (const auto refusal = OutputSizeRefusal(m_rtEndTime - m_rtStartTime, format)) {
-        boxes.DialogBox("error", *refusal);
-        return;
-    }
-    if (replaceOutput) ::unlink(output.c_str());  // the result is not looked at; the writer overwrites
     // 9. Neither result is looked at: the render step runs even after a failed timeline step.
     ConversionHost host;
     host.boxes = m_services.boxes;
@@ -131,6 +128,14 @@ void ConverterDialog::StopConversion() {
     m_bConverting = 0;
     m_btnConvert->setText(QStringLiteral("Convert"));
     m_nUsedSeconds = 0;
+    // "Done" only once the new file has taken the output's place.
+    if (m_pEngine && !m_pEngine->OutputCommitted()) {
+        const std::string text = m_pEngine->CommitFailureText();
+        m_stcStatus->setText(Q(ConversionFailedStatusText(text)));
+        GetErrorText(Result(E_FAIL, text), m_szErrorText, sizeof m_szErrorText);
+        m_services.boxes->AppBox(ConversionFailedText(text));
+        return;
+    }
     m_stcStatus->setText(Q(DoneText(std::string(TextOf(m_szOutputPath)))));
 }
 
