@@ -341,7 +341,7 @@ void ConversionEngine::FinishKeptPart() {
         commitFailure_ = "The part written before the stop could not be finished.";
         return;
     }
-    if (Result r = writer_->CommitPart(); r.failed()) commitFailure_ = r.text();
+    if (Result r = writer_->Commit(); r.failed()) commitFailure_ = r.text();
 }
 
 void ConversionEngine::StopAndRelease() {
@@ -358,7 +358,11 @@ void ConversionEngine::StopAndRelease() {
             ended = r.succeeded();
             failed = r.failed() && r != E_ABORT;
         }
-        // Ended, the writer has replaced the output; failed, it must not.
+        // Ended without an error, the new file takes the output's place;
+        // failed, the writer removes it at the stop.
+        if (running_ && writer_ && ended) {
+            if (Result r = writer_->Commit(); r.failed()) commitFailure_ = r.text();
+        }
         const bool finishHere = running_ && writer_ && !ended && !failed;
         if (finishHere) writer_->KeepPartOnStop();
         job.pControl->Stop();

@@ -123,7 +123,8 @@ Result CreateCaptureGraphBuilder(std::unique_ptr<CaptureGraphBuilder>& builder);
 Result CreateWavMultiplexer(Filter& mux);
 
 // The file writer: a WAV (or RF64) file written beside the output and put in
-// its place once the stream has ended; until then the output is untouched.
+// its place by Commit once the graph has ended without an error; until then
+// the output is untouched, and a file never committed is removed.
 inline constexpr int AM_FILE_OVERWRITE = 1;
 
 class FileWriter {
@@ -138,15 +139,16 @@ public:
     Result SetExpectedFrames(std::uint64_t frames);
     // Whether the source's tags go into the file (they do unless told).
     Result SetWriteTags(bool write);
+    // Puts the new file in the output's place: the one finished at the end
+    // of the stream, or a part kept at a stop and finished since.
+    Result Commit();
     // True once the new file has replaced the output.
     bool Committed() const;
     // Before stopping a graph that did not reach its end: what was written
     // stays in the part file instead of being removed.
     void KeepPartOnStop();
-    // The temporary file being written, or kept after such a stop.
+    // The temporary file being written, finished or kept.
     std::string PartFileName() const;
-    // Puts a kept part file, once finished, in the output's place.
-    Result CommitPart();
     Filter BaseFilter() const { return filter_; }
 
 private:

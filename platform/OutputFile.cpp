@@ -140,22 +140,31 @@ int CreatePartFile(const OutputTarget& target, std::string& partPath) {
     return -1;
 }
 
-bool CommitPartFile(int fd, const std::string& partPath, const OutputTarget& target, bool sync, std::string& error) {
+bool CommitPartFile(const std::string& partPath, const OutputTarget& target, bool sync, std::string& error) {
+    const auto fail = [&error] {
+        error = std::strerror(errno);
+        return false;
+    };
     mode_t mode = 0666 & ~CurrentUmask();
     if (target.exists) {
         mode = target.mode;
         // Only root may give a file away; for anyone else the new file stays theirs.
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && (st.st_uid != target.uid || st.st_gid != target.gid)) {
-            const bool given = ::fchown(fd, target.uid, target.gid) == 0;
+        if (::stat(partPath.c_str(), &st) == 0 && (st.st_uid != target.uid || st.st_gid != target.gid)) {
+            const bool given = ::chown(partPath.c_str(), target.uid, target.gid) == 0;
             static_cast<void>(given);
         }
     }
-    if (::fchmod(fd, mode) != 0 || (sync && ::fdatasync(fd) != 0) ||
-        ::rename(partPath.c_str(), target.path.c_str()) != 0) {
-        error = std::strerror(errno);
-        return false;
+    if (::chmod(partPath.c_str(), mode) != 0) return fail();
+    if (sync) {
+        const int fd = ::open(partPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0) return fail();
+        const int synced = ::fdatasync(fd) == 0 ? 0 : errno;
+        ::close(fd);
+        errno = synced;
+        if (synced != 0) return fail();
     }
+    if (::rename(partPath.c_str(), target.path.c_str()) != 0) return fail();
     return true;
 }
 

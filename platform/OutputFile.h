@@ -41,8 +41,8 @@ int CreatePartFile(const OutputTarget& target, std::string& partPath);
 
 // Gives the part file the permissions (and, where allowed, the owner) of the
 // file it replaces, or those the umask gives a new file; writes its data
-// through to the disk when asked; then renames it over the target. The
-// caller still closes fd. False with the system's text on failure.
-bool CommitPartFile(int fd, const std::string& partPath, const OutputTarget& target, bool sync, std::string& error);
+// through to the disk when asked; then renames it over the target. False
+// with the system's text on failure.
+bool CommitPartFile(const std::string& partPath, const OutputTarget& target, bool sync, std::string& error);
 
 }  // namespace veltrano

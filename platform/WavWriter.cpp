@@ -26,8 +26,18 @@ namespace {
 // The file gets few, large writes.
 constexpr std::size_t kWriteBytes = 512 * 1024;
 
-enum Property : guint { PROP_0, PROP_LOCATION, PROP_FD, PROP_EXPECTED_FRAMES, PROP_TAGS, PROP_DURABLE, PROP_COMMITTED,
-                        PROP_PADDED_FRAMES, PROP_PART_LOCATION };
+enum Property : guint {
+    PROP_0,
+    PROP_LOCATION,
+    PROP_FD,
+    PROP_EXPECTED_FRAMES,
+    PROP_TAGS,
+    PROP_DURABLE,
+    PROP_COMMIT_ON_EOS,
+    PROP_COMMITTED,
+    PROP_PADDED_FRAMES,
+    PROP_PART_LOCATION
+};
 
 // What the properties set; read at start.
 struct Settings {
@@ -36,6 +46,9 @@ struct Settings {
     guint64 expectedFrames = 0;  // 0: unknown (then the segment's duration, if it has one)
     bool tags = true;
     bool durable = true;  // the data reaches the disk before the output is replaced
+    // GStreamer pushes an end of stream after an error upstream too: an
+    // application that reads its bus commits itself once it saw no error.
+    bool commitOnEos = true;
 };
 
 // Channels in the order WAV files keep them, with their speaker bits.
@@ -50,18 +63,21 @@ struct WriterState {
     std::mutex settingsMutex;
     Settings settings;  // settingsMutex
 
-    // What another thread asks or learns: the engine, after the stream.
+    // What another thread asks or learns: the application, after the stream.
     std::atomic<bool> committed{false};
     std::atomic<bool> keepPart{false};
     std::atomic<guint64> paddedFrames{0};
     std::mutex partMutex;
-    std::string partPath;  // partMutex
-    OutputTarget target;   // set at start; after it, read by the streaming thread and under partMutex
+    std::string partPath;  // partMutex; empty once committed or removed
+    bool finished = false;  // partMutex: complete, its data on the disk as asked
+    bool partKept = false;  // partMutex: cut off by a stop, kept to be finished
+    OutputTarget target;    // set at start; then read by the streaming thread and under partMutex
 
     // The streaming thread's; start and stop run while no data flows.
     Settings run;
     int out = -1;
     bool ownFile = false;  // a part file of ours, not the caller's descriptor
+    bool failed = false;   // an error was posted: nothing more is written or committed
     std::optional<wav::Format> format;
     GstAudioFormat sampleFormat = GST_AUDIO_FORMAT_UNKNOWN;
     ChannelLayout layout;
@@ -209,8 +225,10 @@ wav::Tags WavTagsOf(const GstTagList* list) {
 // ---- writing ----
 
 // Posts an error whose text the graph shows; the cause (by default the text
-// again) ends the debug line, where the graph looks for it.
+// again) ends the debug line, where the graph looks for it. After an error
+// the file is never committed.
 void PostError(GstBaseSink* sink, GQuark domain, gint code, const std::string& text, const std::string& cause = {}) {
+    StateOf(sink).failed = true;
     gst_element_message_full(GST_ELEMENT(sink), GST_MESSAGE_ERROR, domain, code, g_strdup(text.c_str()),
                              g_strdup((cause.empty() ? text : cause).c_str()), __FILE__, GST_FUNCTION, __LINE__);
 }
@@ -316,20 +334,36 @@ bool BeginData(GstBaseSink* sink, WriterState& s) {
     return true;
 }
 
-bool CloseOwnFile(WriterState& s) {
-    const bool closed = ::close(s.out) == 0;
+void CloseOwnFile(WriterState& s) {
+    if (s.ownFile && s.out >= 0) ::close(s.out);
     s.out = -1;
-    return closed;
 }
 
+// Call with partMutex held.
 void RemovePart(WriterState& s) {
-    if (s.ownFile && s.out >= 0) CloseOwnFile(s);
-    std::lock_guard lock(s.partMutex);
+    CloseOwnFile(s);
     if (!s.partPath.empty()) ::unlink(s.partPath.c_str());
     s.partPath.clear();
+    s.finished = s.partKept = false;
 }
 
-// The end of the stream: sizes made true, then the file replaces the output.
+// Call with partMutex held.
+bool CommitLocked(WriterState& s, std::string& error) {
+    if (s.committed.load()) return true;
+    if (s.partPath.empty() || !(s.finished || s.partKept)) {
+        error = "There is no complete file to put in the output's place.";
+        return false;
+    }
+    // A finished file is on the disk already; a kept part was changed since.
+    if (!CommitPartFile(s.partPath, s.target, s.run.durable && !s.finished, error)) return false;
+    s.partPath.clear();
+    s.finished = s.partKept = false;
+    s.committed.store(true);
+    return true;
+}
+
+// The end of the stream: the sizes made true and the data on the disk; the
+// file then waits for its commit, unless it commits itself.
 bool Finish(GstBaseSink* sink, WriterState& s) {
     if (!s.headerDone && !BeginData(sink, s)) return false;
     if (!s.ownFile) {
@@ -338,23 +372,26 @@ bool Finish(GstBaseSink* sink, WriterState& s) {
             if (!AppendSilence(sink, s, missing)) return false;
             s.paddedFrames.store(missing / s.format->BlockAlign());
         }
-        return Flush(sink, s);
+        if (!Flush(sink, s)) return false;
+        s.committed.store(true);  // nothing to rename: the bytes are out
+        return true;
     }
     if (!Flush(sink, s)) return false;
     const auto header = wav::BuildHeader(*s.format, s.headerTags, s.container, s.dataBytes);
-    if (::pwrite(s.out, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
+    if (::pwrite(s.out, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size()) ||
+        (s.run.durable && ::fdatasync(s.out) != 0)) {
         PostWriteError(sink, s, errno);
         return false;
     }
-    std::string error;
     std::lock_guard lock(s.partMutex);
-    if (!CommitPartFile(s.out, s.partPath, s.target, s.run.durable, error)) {
+    CloseOwnFile(s);
+    s.finished = true;
+    std::string error;
+    if (s.run.commitOnEos && !CommitLocked(s, error)) {
         PostError(sink, GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_WRITE, "Could not replace \"" + s.target.path + "\".",
                   "replacing: " + error);
         return false;
     }
-    s.partPath.clear();
-    CloseOwnFile(s);
     return true;
 }
 
@@ -382,6 +419,12 @@ gboolean Start(GstBaseSink* sink) {
         s.run = s.settings;
     }
     ResetStream(s);
+    {
+        // A part an earlier run kept and nobody committed is not this run's.
+        std::lock_guard lock(s.partMutex);
+        RemovePart(s);
+    }
+    s.failed = false;
     s.committed.store(false);
     s.keepPart.store(false);
     s.paddedFrames.store(0);
@@ -416,22 +459,24 @@ gboolean Start(GstBaseSink* sink) {
     return TRUE;
 }
 
-// Without the end of the stream nothing replaces the output: the part file
-// goes, unless the caller asked to keep it to finish it itself.
+// Without a commit nothing replaces the output: the part file goes, unless
+// the caller asked to keep it (to finish and commit it itself).
 gboolean Stop(GstBaseSink* sink) {
     WriterState& s = StateOf(sink);
-    if (s.ownFile && s.out >= 0) {
-        if (s.keepPart.load()) {
-            if (!s.pending.empty()) {
+    std::lock_guard lock(s.partMutex);
+    if (s.ownFile && !s.committed.load()) {
+        if (s.keepPart.load() && !s.failed && !s.partPath.empty()) {
+            if (s.out >= 0 && !s.pending.empty()) {
                 const bool written = WriteAll(s.out, s.pending.data(), s.pending.size()) == 0;
                 static_cast<void>(written);  // finishing keeps the whole frames that got there
             }
             CloseOwnFile(s);
+            s.partKept = !s.finished;
         } else {
             RemovePart(s);
         }
     }
-    s.out = -1;
+    CloseOwnFile(s);
     s.ownFile = false;
     ResetStream(s);
     return TRUE;
@@ -459,6 +504,7 @@ gboolean SetCaps(GstBaseSink* sink, GstCaps* caps) {
 
 GstFlowReturn Render(GstBaseSink* sink, GstBuffer* buffer) {
     WriterState& s = StateOf(sink);
+    if (s.failed) return GST_FLOW_ERROR;
     if (!s.headerDone && !BeginData(sink, s)) return GST_FLOW_ERROR;
     GstMapInfo map;
     if (!gst_buffer_map(buffer, &map, GST_MAP_READ)) return GST_FLOW_ERROR;
@@ -488,12 +534,11 @@ gboolean Event(GstBaseSink* sink, GstEvent* event) {
         break;
     }
     case GST_EVENT_EOS:
-        if (!Finish(sink, s)) {
-            RemovePart(s);
+        // The end that follows an error of ours ends nothing: the error stands.
+        if (s.failed || !Finish(sink, s)) {
             gst_event_unref(event);
             return FALSE;
         }
-        s.committed.store(true);
         break;
     default: break;
     }
@@ -515,6 +560,7 @@ void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* psp
     case PROP_EXPECTED_FRAMES: s.settings.expectedFrames = g_value_get_uint64(value); break;
     case PROP_TAGS: s.settings.tags = g_value_get_boolean(value); break;
     case PROP_DURABLE: s.settings.durable = g_value_get_boolean(value); break;
+    case PROP_COMMIT_ON_EOS: s.settings.commitOnEos = g_value_get_boolean(value); break;
     default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
     }
 }
@@ -528,6 +574,7 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     case PROP_EXPECTED_FRAMES: g_value_set_uint64(value, s.settings.expectedFrames); break;
     case PROP_TAGS: g_value_set_boolean(value, s.settings.tags); break;
     case PROP_DURABLE: g_value_set_boolean(value, s.settings.durable); break;
+    case PROP_COMMIT_ON_EOS: g_value_set_boolean(value, s.settings.commitOnEos); break;
     case PROP_COMMITTED: g_value_set_boolean(value, s.committed.load()); break;
     case PROP_PADDED_FRAMES: g_value_set_uint64(value, s.paddedFrames.load()); break;
     case PROP_PART_LOCATION: {
@@ -539,12 +586,14 @@ void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* pspec) {
     }
 }
 
-// An element torn down without a stop, or with a kept part nobody
-// committed, leaves nothing behind.
+// An element torn down without a stop, or with a file nobody committed,
+// leaves nothing behind.
 void Finalize(GObject* object) {
     WriterState& s = StateOf(object);
-    if (s.ownFile) RemovePart(s);
-    else if (!s.partPath.empty()) ::unlink(s.partPath.c_str());
+    {
+        std::lock_guard lock(s.partMutex);
+        RemovePart(s);
+    }
     delete Self(object)->state;
     G_OBJECT_CLASS(veltrano_wav_writer_parent_class)->finalize(object);
 }
@@ -570,6 +619,11 @@ void InstallProperties(GObjectClass* klass) {
         klass, PROP_DURABLE,
         g_param_spec_boolean("durable", "Durable", "Write the data through to the disk before replacing the output",
                              TRUE, rw));
+    g_object_class_install_property(
+        klass, PROP_COMMIT_ON_EOS,
+        g_param_spec_boolean("commit-on-eos", "Commit on EOS",
+                             "Replace the output at the end of the stream; otherwise the application commits", TRUE,
+                             rw));
     g_object_class_install_property(klass, PROP_COMMITTED,
                                     g_param_spec_boolean("committed", "Committed",
                                                          "The file has replaced the output", FALSE, ro));
@@ -634,30 +688,11 @@ std::string WavWriterPartPath(GstElement* writer) {
     return s.partPath;
 }
 
-bool WavWriterCommitPart(GstElement* writer, std::string& error) {
+bool WavWriterCommit(GstElement* writer, std::string& error) {
     if (!IsWriter(writer)) return false;
     WriterState& s = StateOf(writer);
     std::lock_guard lock(s.partMutex);
-    if (s.partPath.empty()) {
-        error = "There is no written part to commit.";
-        return false;
-    }
-    const int fd = ::open(s.partPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        error = g_strerror(errno);
-        return false;
-    }
-    bool durable = true;
-    {
-        std::lock_guard settingsLock(s.settingsMutex);
-        durable = s.settings.durable;
-    }
-    const bool ok = CommitPartFile(fd, s.partPath, s.target, durable, error);
-    ::close(fd);
-    if (!ok) return false;
-    s.partPath.clear();
-    s.committed.store(true);
-    return true;
+    return CommitLocked(s, error);
 }
 
 }  // namespace veltrano

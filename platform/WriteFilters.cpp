@@ -214,6 +214,9 @@ Result CreateWavMultiplexer(Filter& mux) {
 Result CreateFileWriter(std::shared_ptr<FileWriter>& writer) {
     gsth::Element e = gsth::MakeElement(kWavWriterElementName);
     if (!e) return Result(E_NOINTERFACE, "The WAV writer element is not registered.");
+    // An error upstream is followed by an end of stream: only the graph's
+    // events tell the two apart, so the engine commits.
+    g_object_set(e.get(), "commit-on-eos", FALSE, nullptr);
     writer = std::make_shared<FileWriter>(WrapElement(std::move(e)));
     return S_OK;
 }
@@ -257,9 +260,9 @@ void FileWriter::KeepPartOnStop() { WavWriterKeepPart(WriterElement(filter_)); }
 
 std::string FileWriter::PartFileName() const { return WavWriterPartPath(WriterElement(filter_)); }
 
-Result FileWriter::CommitPart() {
+Result FileWriter::Commit() {
     std::string error;
-    if (!WavWriterCommitPart(WriterElement(filter_), error))
+    if (!WavWriterCommit(WriterElement(filter_), error))
         return Result(E_FAIL, "The output file could not be replaced: " + error);
     return S_OK;
 }
