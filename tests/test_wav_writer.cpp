@@ -141,9 +141,13 @@ bool FfProbeInstalled() {
 class Writer : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-    std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
+    std::string Path(const std::string& name) const {
+        return dir_.filePath(QString::fromStdString(name)).toStdString();
+    }
     // Files of the folder, by name: a part file left behind shows here.
-    QStringList Files() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name); }
+    QStringList Files() const {
+        return QDir(dir_.path()).entryList(QDir::Files | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    }
 
     // A tone into the writer, the same on every channel.
     std::string Write(const std::string& format, int rate, int channels, std::uint32_t mask, const std::string& out) {
@@ -183,9 +187,9 @@ TEST_F(Writer, SeedFormatsAreWhatWavencWroteByteForByte) {
         for (int channels : {1, 2}) {
             for (int rate : {8000, 11025, 22050, 32000, 44100, 48000, 96000}) {
                 // An odd count of frames: an odd data size for 8-bit mono.
-                const std::string source = "audiotestsrc wave=sine num-buffers=3 samplesperbuffer=1001 ! audio/x-raw,format=" +
-                                           std::string(format) + ",rate=" + std::to_string(rate) +
-                                           ",channels=" + std::to_string(channels);
+                const std::string source = "audiotestsrc wave=sine num-buffers=3 samplesperbuffer=1001 ! "
+                                           "audio/x-raw,format=" + std::string(format) +
+                                           ",rate=" + std::to_string(rate) + ",channels=" + std::to_string(channels);
                 const std::string old = Path("old.wav"), ours = Path("ours.wav");
                 ASSERT_EQ(WriteWithWavenc(source, old), "");
                 Pipeline p(source + " ! veltranowavsink location=" + Quoted(ours));
@@ -274,8 +278,8 @@ TEST_F(Writer, TagsGoInAListChunkAheadOfTheData) {
         "comment=\"Two words\",datetime=(GstDateTime)2021-05-04";
     for (const bool write : {true, false}) {
         const std::string out = Path(write ? "tagged.wav" : "untagged.wav");
-        Pipeline p("audiotestsrc num-buffers=5 ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! taginject name=tags ! "
-                   "veltranowavsink name=out location=" + Quoted(out));
+        Pipeline p("audiotestsrc num-buffers=5 ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! "
+                   "taginject name=tags ! veltranowavsink name=out location=" + Quoted(out));
         ASSERT_TRUE(p.ok());
         g_object_set(p["tags"], "tags", tags.c_str(), nullptr);
         g_object_set(p["out"], "tags", write ? TRUE : FALSE, nullptr);
@@ -353,7 +357,8 @@ TEST_F(Writer, AFailureLeavesTheOldFileAndNothingElse) {
         ASSERT_TRUE(first);
         EXPECT_EQ(GST_MESSAGE_TYPE(first.get()), GST_MESSAGE_ERROR);
         // The end that follows reaches the writer, which finishes its file but does not commit it.
-        gsth::Message eos = gsth::Message::Adopt(gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND, GST_MESSAGE_EOS));
+        gsth::Message eos =
+            gsth::Message::Adopt(gst_bus_timed_pop_filtered(bus.get(), 60 * GST_SECOND, GST_MESSAGE_EOS));
         ASSERT_TRUE(eos);
         EXPECT_FALSE(WavWriterCommitted(p["out"]));
         EXPECT_FALSE(WavWriterPartPath(p["out"]).empty());
@@ -436,8 +441,8 @@ TEST_F(Writer, AKeptPartIsFinishedAndCommitted) {
 TEST_F(Writer, KeptPartsNobodyCommitsAreRemovedWithTheWriter) {
     std::string part;
     {
-        Pipeline p("audiotestsrc ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! veltranowavsink name=out location=" +
-                   Quoted(Path("never.wav")));
+        Pipeline p("audiotestsrc ! audio/x-raw,format=S16LE,rate=48000,channels=2 ! "
+                   "veltranowavsink name=out location=" + Quoted(Path("never.wav")));
         ASSERT_NE(p.SetState(GST_STATE_PLAYING), GST_STATE_CHANGE_FAILURE);
         part = WavWriterPartPath(p["out"]);
         struct stat st {};
@@ -602,7 +607,8 @@ private:
 
 TEST_F(Writer, ADescriptorGetsExactSizesFromTheStart) {
     const std::string caps = "audio/x-raw,format=U8,rate=8000,channels=1";
-    const auto launch = "audiotestsrc wave=sine num-buffers=1 samplesperbuffer=4800 ! " + caps + " ! veltranowavsink name=out";
+    const auto launch =
+        "audiotestsrc wave=sine num-buffers=1 samplesperbuffer=4800 ! " + caps + " ! veltranowavsink name=out";
     struct Case {
         guint64 expected;
         std::uint64_t padded;
