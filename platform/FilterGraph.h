@@ -134,6 +134,11 @@ public:
     Result SetMode(int mode);
     Result SetFileName(const std::string& fileName);
     Result GetFileName(std::string& fileName) const;
+    // Writes to an open descriptor instead (standard output, say): the
+    // header then states the expected frames from the start, and a stream
+    // that ends short is made up with silence (PaddedFrames tells how much).
+    Result SetDescriptor(int fd);
+    std::uint64_t PaddedFrames() const;
     // Frames the stream will hold, known before its first: the header is
     // chosen for them (RF64 when a RIFF file could not hold them).
     Result SetExpectedFrames(std::uint64_t frames);

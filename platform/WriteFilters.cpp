@@ -244,6 +244,14 @@ Result FileWriter::GetFileName(std::string& fileName) const {
     return S_OK;
 }
 
+Result FileWriter::SetDescriptor(int fd) {
+    if (fd < 0) return Result(E_INVALIDARG, "The descriptor is not open.");
+    g_object_set(WriterElement(filter_), "fd", fd, nullptr);
+    return S_OK;
+}
+
+std::uint64_t FileWriter::PaddedFrames() const { return WavWriterPaddedFrames(WriterElement(filter_)); }
+
 Result FileWriter::SetExpectedFrames(std::uint64_t frames) {
     g_object_set(WriterElement(filter_), "expected-frames", static_cast<guint64>(frames), nullptr);
     return S_OK;

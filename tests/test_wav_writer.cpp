@@ -711,6 +711,68 @@ TEST_F(Writer, ConversionsCarryTheSourcesTags) {
     }
 }
 
+// Two conversions to one output at once both end converted, and the output
+// is one of the two files, whole.
+TEST_F(Writer, TwoConversionsToOneOutputLeaveOneWholeFile) {
+    const std::string low = Path("low.flac"), high = Path("high.flac");
+    ASSERT_TRUE(MakeAudio(low, AudioKind::Flac, Tone(3.0, 44100, 2, 440.0)));
+    ASSERT_TRUE(MakeAudio(high, AudioKind::Flac, Tone(4.0, 44100, 2, 1000.0)));
+    ASSERT_EQ(Convert(low, 3.0, Path("low.wav")).outcome, ConversionRunner::Outcome::Done);
+    ASSERT_EQ(Convert(high, 4.0, Path("high.wav")).outcome, ConversionRunner::Outcome::Done);
+    const std::string lowBytes = ReadBytes(Path("low.wav")), highBytes = ReadBytes(Path("high.wav"));
+
+    const std::string out = Path("both.wav");
+    RecordingMessageBoxes boxes;
+    ConversionRunner first(boxes), second(boxes);
+    QEventLoop loop;
+    int ended = 0;
+    for (ConversionRunner* r : {&first, &second})
+        QObject::connect(r, &ConversionRunner::ended, &loop, [&] {
+            if (++ended == 2) loop.quit();
+        });
+    const auto start = [&](ConversionRunner& r, const std::string& src, double seconds) {
+        ConversionSource source;
+        source.audioCount = 1;
+        source.audioPath = src;
+        source.endTime = MediaTime(std::llround(seconds * kUnitsPerSecond));
+        return r.Start(source, out, OutputWaveFormat{});
+    };
+    ASSERT_EQ(start(first, low, 3.0), ConversionRunner::Outcome::Running);
+    ASSERT_EQ(start(second, high, 4.0), ConversionRunner::Outcome::Running);
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(first.outcome(), ConversionRunner::Outcome::Done);
+    EXPECT_EQ(second.outcome(), ConversionRunner::Outcome::Done);
+    const std::string result = ReadBytes(out);
+    EXPECT_TRUE(result == lowBytes || result == highBytes) << result.size() << " bytes";
+    EXPECT_EQ(Files(), (QStringList{"both.wav", "high.flac", "high.wav", "low.flac", "low.wav"}));
+}
+
+// Stopped as soon as it runs, a conversion still leaves a readable file in
+// the output's place (finished by the engine when nothing was drained),
+// and no part file.
+TEST_F(Writer, AConversionStoppedAtOnceLeavesAReadableFile) {
+    const std::string src = Path("tone.flac");
+    ASSERT_TRUE(MakeAudio(src, AudioKind::Flac, Tone(20.0, 44100, 2, 440.0)));
+    const std::string out = Path("stopped.wav");
+    ASSERT_TRUE(WriteBytes(out, "old"));
+    RecordingMessageBoxes boxes;
+    ConversionRunner runner(boxes);
+    ConversionSource source;
+    source.audioCount = 1;
+    source.audioPath = src;
+    source.endTime = 20 * kUnitsPerSecond;
+    ASSERT_EQ(runner.Start(source, out, OutputWaveFormat{}), ConversionRunner::Outcome::Running);
+    runner.Stop();
+    EXPECT_EQ(runner.outcome(), ConversionRunner::Outcome::Stopped) << runner.failureText();
+    EXPECT_TRUE(runner.engine().OutputCommitted());
+    const WavFile w = ReadWavFile(out);
+    ASSERT_TRUE(w.ok) << w.error;
+    EXPECT_EQ(w.riffSize, w.fileSize - 8);
+    EXPECT_LE(w.frames(), 20u * 44100u);
+    EXPECT_EQ(Files(), (QStringList{"stopped.wav", "tone.flac"}));
+}
+
 // A selection whose output would pass 4 GB is written as RF64 from the
 // start; a source that ends long before leaves a valid RF64 file.
 TEST_F(Writer, ConversionPastFourGigabytesIsWrittenAsRf64) {
