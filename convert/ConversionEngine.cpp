@@ -357,6 +357,7 @@ void ConversionEngine::StopAndRelease() {
             const Result r = graph->WaitForCompletion(kDrainTimeoutMs, code);
             ended = r.succeeded();
             failed = r.failed() && r != E_ABORT;
+            if (failed) commitFailure_ = r.text();
         }
         // Ended without an error, the new file takes the output's place;
         // failed, the writer removes it at the stop.

@@ -35,6 +35,7 @@ wav::Format FormatOf(const WaveFormatEx& f) {
     out.channels = f.nChannels;
     out.sampleRate = f.nSamplesPerSec;
     out.bitsPerSample = f.wBitsPerSample;
+    if (f.wFormatTag == wav::kTagFloat) out.kind = wav::SampleKind::Float;
     return out;
 }
 
