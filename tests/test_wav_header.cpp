@@ -390,6 +390,20 @@ TEST_F(Finishing, FloatFileGetsItsFrameCountAndOthersAreLeftAlone) {
     EXPECT_EQ(r.header.sampleCount, 300u);
     EXPECT_EQ(r.header.dataSize, 1200u);
 
+    // An empty part gets the header of the format it was to hold.
+    const std::string empty = Path("empty.wav");
+    ASSERT_TRUE(WriteFile(empty, {}, 0));
+    WaveFormatEx floats = MakePcmFormat(48000, 2, 32);
+    floats.wFormatTag = kTagFloat;
+    ASSERT_TRUE(FinishWavFile(empty, floats));
+    std::uint64_t emptySize = 0;
+    const Bytes emptyHead = ReadHead(empty, emptySize);
+    const ParseResult e = Parse(emptyHead, emptySize);
+    ASSERT_TRUE(e.ok) << e.error;
+    EXPECT_EQ(e.header.formatTag, kTagFloat);
+    EXPECT_EQ(e.header.dataSize, 0u);
+    EXPECT_EQ(e.header.sampleCount, 0u);
+
     // A header whose walk would wrap is no WAV file to finish, and is left as it was.
     Bytes wrap = BuildHeader(Pcm(8000, 1, 16), {}, Container::Riff, 0);
     Put32(wrap, 16, 0xFFFFFFF7u);
