@@ -32,7 +32,8 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 void ConverterDialog::ShowRefusal(const ConvertRefusal& refusal) {
     IMessageBoxes& boxes = *m_services.boxes;
     switch (refusal.check) {
-    case ConvertCheck::MediaOpen: boxes.AppBox(refusal.text); break;
+    case ConvertCheck::MediaOpen:
+    case ConvertCheck::OutputKind: boxes.AppBox(refusal.text); break;
     case ConvertCheck::Selection: boxes.DialogBox(boxes.ApplicationName(), refusal.text); break;
     case ConvertCheck::OutputPathLength:
     case ConvertCheck::OutputIsSource:
@@ -40,8 +41,7 @@ void ConverterDialog::ShowRefusal(const ConvertRefusal& refusal) {
     case ConvertCheck::Sound: boxes.DialogBox("Error", refusal.text, BoxButtons::Ok, BoxIcon::Warning); break;
     case ConvertCheck::Replace: break;  // the user said No: nothing more to say
     case ConvertCheck::Rate:
-    case ConvertCheck::FormatRange:
-    case ConvertCheck::OutputSize: boxes.DialogBox("error", refusal.text); break;
+    case ConvertCheck::FormatRange: boxes.DialogBox("error", refusal.text); break;
     }
 }
 

@@ -6,8 +6,6 @@
 
 #include <QThread>
 
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace veltrano {

@@ -2,6 +2,7 @@
 
 #include "engine/ConvertChecks.h"
 #include "engine/Logging.h"
+#include "core/TimeText.h"
 #include "formats/WavFinish.h"
 
 #include <algorithm>
@@ -232,6 +233,8 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         return r;
     }
     if (Result r = SetWrittenFormat(*pBuilder, pMux); r.failed()) return r;
+    // The header is chosen before the first sample, for the frames the selection yields.
+    if (Result r = pWriter->SetExpectedFrames(ExpectedFrames()); r.failed()) return r;
     const Pin pMuxOut = GetPin(pMux, 0, PINDIR_OUTPUT);
     const Pin pWriterIn = GetPin(pWriter->BaseFilter(), 0, PINDIR_INPUT);
     if (!pMuxOut || !pWriterIn) return Result(E_UNEXPECTED);
@@ -240,6 +243,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         return r;
     }
     progress_ = pACM;
+    writer_ = pWriter;
     return StartGraph(pGraph);
 }
 
@@ -299,14 +303,44 @@ void ConversionEngine::OnGraphNotify() {
         std::string text = std::move(event.text);
         (void)job_.pEvent->FreeEventParams(event);  // the event is a value; nothing can fail
         if (code == EC_COMPLETE) {
-            End(outcome_ == Outcome::Stopping ? Outcome::Stopped : Outcome::Done);
+            OnGraphComplete();
         } else if (code == EC_ERRORABORT) {
-            // A conversion that cannot go on ends now, and says why; it is never "Done".
+            // A conversion that cannot go on ends now, and says why; it is
+            // never "Done", and the output stays as it was.
             failureText_ = text;
-            FinishCutOffFile();
             End(Outcome::Failed);
         }
     }
+}
+
+std::uint64_t ConversionEngine::ExpectedFrames() const {
+    return OutputFrames(request_.source.endTime - request_.source.startTime, writtenFormat_.nSamplesPerSec);
+}
+
+std::optional<std::string> ConversionEngine::ShortfallText() const {
+    const std::uint64_t written = progress_ ? progress_->FramesDelivered() : 0;
+    const std::uint64_t expected = ExpectedFrames();
+    if (written >= expected || writtenFormat_.nSamplesPerSec == 0) return std::nullopt;
+    const auto at = [&](std::uint64_t frames) {
+        return HmsText(MediaTime(frames * kUnitsPerSecond / writtenFormat_.nSamplesPerSec));
+    };
+    return "The sound of " + request_.source.audioPath + " ends after " + at(written) + " of the selection's " +
+           at(expected) + "; the file is cut short or damaged.";
+}
+
+void ConversionEngine::OnGraphComplete() {
+    if (outcome_ == Outcome::Stopping) {
+        EndCommitted(Outcome::Stopped);
+        return;
+    }
+    // A source that ended early, or delivered nothing, is not a whole
+    // conversion: it fails, and the output stays as it was.
+    if (auto shortfall = ShortfallText()) {
+        failureText_ = std::move(*shortfall);
+        End(Outcome::Failed);
+        return;
+    }
+    EndCommitted(Outcome::Done);
 }
 
 void ConversionEngine::Stop() {
@@ -327,8 +361,31 @@ void ConversionEngine::Stop() {
 
 void ConversionEngine::FinishDrain() {
     if (outcome_ != Outcome::Stopping) return;
-    FinishCutOffFile();
+    if (Result r = CommitCutOffPart(); r.failed()) {
+        failureText_ = r.text();
+        End(Outcome::Failed);
+        return;
+    }
     End(Outcome::Stopped);
+}
+
+Result ConversionEngine::CommitCutOffPart() {
+    if (!writer_) return Result(E_UNEXPECTED, "The conversion has no writer.");
+    writer_->KeepPartOnStop();
+    if (job_.pControl) (void)job_.pControl->Stop();  // a graph always goes down
+    const std::string part = writer_->PartFileName();
+    if (part.empty() || !FinishWavFile(part, writtenFormat_))
+        return Result(E_FAIL, "The part written before the stop could not be finished.");
+    return writer_->Commit();
+}
+
+void ConversionEngine::EndCommitted(Outcome outcome) {
+    // Ended without an error: the new file takes the output's place.
+    if (Result r = writer_ ? writer_->Commit() : Result(E_UNEXPECTED, "The conversion has no writer."); r.failed()) {
+        failureText_ = r.text();
+        outcome = Outcome::Failed;
+    }
+    End(outcome);
 }
 
 void ConversionEngine::End(Outcome outcome) {
@@ -336,11 +393,6 @@ void ConversionEngine::End(Outcome outcome) {
     ReleaseJob();
     outcome_ = outcome;
     emit ended();
-}
-
-void ConversionEngine::FinishCutOffFile() {
-    if (job_.pControl) (void)job_.pControl->Stop();  // a graph always goes down
-    (void)FinishWavFile(request_.outputPath, writtenFormat_);  // nothing more can be done for a file that is not one
 }
 
 void ConversionEngine::ReleaseJob() {
@@ -352,6 +404,7 @@ void ConversionEngine::ReleaseJob() {
     if (job_.pRenderEngine) (void)job_.pRenderEngine->ScrapIt();
     job_.pRenderEngine.reset();
     job_.pTimeline.reset();
+    writer_.reset();
     // The share written stays readable after the release.
     lastPercent_ = ProgressPercent();
     progress_.reset();
@@ -359,8 +412,7 @@ void ConversionEngine::ReleaseJob() {
 
 int ConversionEngine::ProgressPercent() const {
     if (!progress_) return lastPercent_;
-    const std::uint64_t expected =
-        OutputFrames(request_.source.endTime - request_.source.startTime, writtenFormat_.nSamplesPerSec);
+    const std::uint64_t expected = ExpectedFrames();
     if (expected == 0) return 100;
     const std::uint64_t done = std::min(progress_->FramesDelivered(), expected);
     return static_cast<int>(done * 100 / expected);

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -127,17 +128,27 @@ private:
     Result StartGraph(const std::shared_ptr<FilterGraph>& graph);
 
     void OnGraphNotify();
+    void OnGraphComplete();
     void FinishDrain();
+    // Ends as 'outcome' after the new file took the output's place, or as a
+    // failure when it could not.
+    void EndCommitted(Outcome outcome);
     void End(Outcome outcome);
     // Stops the graph and releases the job: graph first, then the filters.
     void ReleaseJob();
-    // Makes a file whose writer was cut off readable.
-    void FinishCutOffFile();
+    // A stop that could not drain: the writer's part file holds its header
+    // ahead of the data; made readable, it still replaces the output.
+    Result CommitCutOffPart();
+    // Why a graph that reached its end holds less than the selection.
+    std::optional<std::string> ShortfallText() const;
+    // round(selection length x output rate): what a whole conversion holds.
+    std::uint64_t ExpectedFrames() const;
 
     ConversionJob job_;
     ConversionRequest request_;
     WaveFormatEx writtenFormat_;
     std::shared_ptr<AcmWrapper> progress_;
+    std::shared_ptr<FileWriter> writer_;
     int lastPercent_ = 0;
     Outcome outcome_ = Outcome::Idle;
     std::vector<ConversionNotice> notices_;

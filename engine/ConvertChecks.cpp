@@ -1,5 +1,6 @@
 #include "engine/ConvertChecks.h"
 
+#include "core/OutputFile.h"
 #include "core/Paths.h"
 
 #include <fcntl.h>
@@ -57,22 +58,6 @@ std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec) {
     return static_cast<std::uint64_t>(std::llround(frames));
 }
 
-std::optional<std::string> OutputSizeRefusal(MediaTime length, const OutputWaveFormat& format) {
-    const std::uint64_t bytes = OutputFrames(length, format.nSamplesPerSec) * format.nBlockAlign + kWaveHeaderBytes;
-    if (bytes <= 0xFFFFFFFFull) return std::nullopt;
-    const std::uint64_t maxSeconds =
-        format.nAvgBytesPerSec ? (0xFFFFFFFFull - kWaveHeaderBytes) / format.nAvgBytesPerSec : 0;
-    char text[400];
-    std::snprintf(text, sizeof text,
-                  "The selection is too long for a wave file: in this format it needs %llu bytes, more than the "
-                  "4 GB a wave file can hold (at most %llu:%02llu:%02llu). Please choose a shorter selection or a "
-                  "smaller format.",
-                  static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(maxSeconds / 3600),
-                  static_cast<unsigned long long>(maxSeconds % 3600 / 60),
-                  static_cast<unsigned long long>(maxSeconds % 60));
-    return std::string(text);
-}
-
 std::optional<ConvertRefusal> CheckConversion(const ConvertCheckInput& in,
                                               const std::function<bool(const std::string&)>& askReplace) {
     using C = ConvertCheck;
@@ -87,15 +72,14 @@ std::optional<ConvertRefusal> CheckConversion(const ConvertCheckInput& in,
     for (const std::string& other : in.otherInputs)
         if (NamesSameFile(in.output, other)) return ConvertRefusal{C::OutputIsOtherInput, OutputIsOtherInputText(other)};
     if (in.audioCount > 0 && !in.hasSound) return ConvertRefusal{C::Sound, kNoSoundStreamText};
+    // Only a regular file can be replaced; anything else is refused where the
+    // question would come, without ever being opened.
+    if (const auto refusal = OutputFileRefusal(in.output)) return ConvertRefusal{C::OutputKind, *refusal};
     if (FileExists(in.output) && !askReplace(ReplaceQuestionText(in.output))) return ConvertRefusal{C::Replace, {}};
     if (in.customSamplesPerSec <= 0) return ConvertRefusal{C::Rate, kRateTooSmallText};
     if (const auto refusal = WaveFormatRefusal(in.indexSamplesPerSec, in.indexChannels, in.indexBitsPerSample,
                                                in.customSamplesPerSec))
         return ConvertRefusal{C::FormatRange, *refusal};
-    const OutputWaveFormat format = ComputeOutputWaveFormat(in.indexSamplesPerSec, in.indexChannels,
-                                                            in.indexBitsPerSample, in.customSamplesPerSec);
-    if (const auto refusal = OutputSizeRefusal(in.endTime - in.startTime, format))
-        return ConvertRefusal{C::OutputSize, *refusal};
     return std::nullopt;
 }
 

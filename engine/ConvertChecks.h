@@ -44,13 +44,6 @@ bool NamesSameFile(const std::string& a, const std::string& b);
 // Frames a selection yields at a rate: round(length x rate).
 std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec);
 
-// Bytes of the wave header in front of the samples.
-inline constexpr std::uint64_t kWaveHeaderBytes = 44;
-
-// When the selection's output would not fit the 32-bit sizes of a RIFF file,
-// the message that refuses it.
-std::optional<std::string> OutputSizeRefusal(MediaTime length, const OutputWaveFormat& format);
-
 // What the checks before a conversion look at.
 struct ConvertCheckInput {
     bool mediaOpen = true;  // a media file is open (the dialog may have none)
@@ -76,10 +69,10 @@ enum class ConvertCheck {
     OutputIsSource,
     OutputIsOtherInput,
     Sound,
-    Replace,  // the output exists and was not to be replaced (the text is empty)
+    OutputKind,  // the output is a folder, FIFO, socket or device
+    Replace,     // the output exists and was not to be replaced (the text is empty)
     Rate,
     FormatRange,
-    OutputSize,
 };
 
 struct ConvertRefusal {

@@ -1,86 +1,109 @@
 #include "formats/WavFinish.h"
 
+#include "formats/WavHeader.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstring>
+#include <vector>
 
 namespace veltrano {
 
 namespace {
 
-void Le32(std::uint8_t* p, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void Le16(std::uint8_t* p, std::uint16_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-std::uint32_t Read32(const std::uint8_t* p) {
-    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+bool WriteAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+    return ::pwrite(fd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
 }
 
-bool WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
-    return ::pwrite(fd, data, size, offset) == static_cast<ssize_t>(size);
+bool Put32At(int fd, std::uint64_t offset, std::uint32_t v) {
+    std::array<std::uint8_t, 4> b{};
+    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+    return WriteAt(fd, b.data(), b.size(), offset);
 }
 
-bool WriteEmptyHeader(int fd, const WaveFormatEx& f) {
-    std::array<std::uint8_t, 44> h{};
-    std::memcpy(&h[0], "RIFF", 4);
-    Le32(&h[4], 36);
-    std::memcpy(&h[8], "WAVEfmt ", 8);
-    Le32(&h[16], 16);
-    Le16(&h[20], f.wFormatTag);
-    Le16(&h[22], f.nChannels);
-    Le32(&h[24], f.nSamplesPerSec);
-    Le32(&h[28], f.nAvgBytesPerSec);
-    Le16(&h[32], f.nBlockAlign);
-    Le16(&h[34], f.wBitsPerSample);
-    std::memcpy(&h[36], "data", 4);
-    Le32(&h[40], 0);
-    return WriteAt(fd, h.data(), h.size(), 0);
+bool Put64At(int fd, std::uint64_t offset, std::uint64_t v) {
+    return Put32At(fd, offset, static_cast<std::uint32_t>(v)) &&
+           Put32At(fd, offset + 4, static_cast<std::uint32_t>(v >> 32));
+}
+
+wav::Format FormatOf(const WaveFormatEx& f) {
+    wav::Format out;
+    out.channels = f.nChannels;
+    out.sampleRate = f.nSamplesPerSec;
+    out.bitsPerSample = f.wBitsPerSample;
+    if (f.wFormatTag == wav::kTagFloat) out.kind = wav::SampleKind::Float;
+    return out;
+}
+
+bool ReadHead(int fd, std::uint64_t fileSize, std::vector<std::uint8_t>& head) {
+    head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, wav::kMaxHeaderRead)));
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The whole frames of a file's data that its header can state: all of them
+// in RF64, what the 32-bit sizes reach in RIFF.
+std::uint64_t StatableData(const wav::ParsedHeader& h, std::uint64_t present, std::uint16_t blockAlign) {
+    std::uint64_t data = present;
+    if (h.container == wav::Container::Riff && !wav::RiffCanHold(h.dataOffset, data))
+        data = wav::kRiffSizeLimit + 8 - h.dataOffset;
+    return blockAlign ? data - data % blockAlign : data;
+}
+
+bool SetSizes(int fd, const wav::ParsedHeader& h, std::uint64_t data, std::uint16_t blockAlign) {
+    const std::uint64_t riff = h.dataOffset + data - 8;
+    const std::uint64_t frames = blockAlign ? data / blockAlign : 0;
+    if (h.container == wav::Container::Rf64) {
+        if (!h.ds64Body) return false;
+        return Put64At(fd, *h.ds64Body, riff) && Put64At(fd, *h.ds64Body + 8, data) &&
+               Put64At(fd, *h.ds64Body + 16, frames) && Put32At(fd, 4, wav::kSizeInDs64) &&
+               Put32At(fd, h.dataSizeField, wav::kSizeInDs64);
+    }
+    bool ok = Put32At(fd, 4, static_cast<std::uint32_t>(riff)) &&
+              Put32At(fd, h.dataSizeField, static_cast<std::uint32_t>(data));
+    if (ok && h.factBody) ok = Put32At(fd, *h.factBody, static_cast<std::uint32_t>(frames));
+    return ok;
+}
+
+bool Finish(int fd, const WaveFormatEx& format) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const auto fileSize = static_cast<std::uint64_t>(st.st_size);
+    if (fileSize == 0) {
+        const auto header = wav::BuildHeader(FormatOf(format), {}, wav::Container::Riff, 0);
+        return WriteAt(fd, header.data(), header.size(), 0);
+    }
+    std::vector<std::uint8_t> head;
+    if (!ReadHead(fd, fileSize, head)) return false;
+    const wav::ParseResult parsed = wav::ParseHeader(head, fileSize);
+    if (!parsed.ok) return false;
+    const wav::ParsedHeader& h = parsed.header;
+    // Everything after the data chunk's header is sound: the writer was cut off there.
+    const std::uint16_t blockAlign = h.blockAlign ? h.blockAlign : format.nBlockAlign;
+    const std::uint64_t data = StatableData(h, fileSize - std::min(fileSize, h.dataOffset), blockAlign);
+    if (!SetSizes(fd, h, data, blockAlign)) return false;
+    const std::uint64_t end = h.dataOffset + data;
+    return end == fileSize || ::ftruncate(fd, static_cast<off_t>(end)) == 0;
 }
 
 }  // namespace
 
 bool FinishWavFile(const std::string& path, const WaveFormatEx& format) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
+    // Nothing but a regular file is opened: a FIFO or a device is never touched.
     struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok && st.st_size == 0) {
-        ok = WriteEmptyHeader(fd, format);
-    } else if (ok) {
-        std::array<std::uint8_t, 4096> head{};
-        const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
-        ok = got >= 12 && std::memcmp(&head[0], "RIFF", 4) == 0 && std::memcmp(&head[8], "WAVE", 4) == 0;
-        // Walk the chunks to the data chunk; everything after its header is sound.
-        std::size_t pos = 12;
-        bool found = false;
-        while (ok && pos + 8 <= static_cast<std::size_t>(got)) {
-            if (std::memcmp(&head[pos], "data", 4) == 0) {
-                found = true;
-                break;
-            }
-            pos += 8 + Read32(&head[pos + 4]) + (Read32(&head[pos + 4]) & 1);
-        }
-        ok = ok && found;
-        if (ok) {
-            const auto fileSize = static_cast<std::uint64_t>(st.st_size);
-            std::uint64_t data = fileSize - (pos + 8);
-            if (format.nBlockAlign > 0) data -= data % format.nBlockAlign;  // a frame cut in half is dropped
-            const std::uint64_t riff = pos + 8 + data - 8;
-            std::uint8_t size[4];
-            Le32(size, static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu)));
-            ok = WriteAt(fd, size, 4, static_cast<off_t>(pos + 4));
-            Le32(size, static_cast<std::uint32_t>(std::min<std::uint64_t>(riff, 0xFFFFFFFFu)));
-            ok = ok && WriteAt(fd, size, 4, 4);
-            if (ok && pos + 8 + data < fileSize) ok = ::ftruncate(fd, static_cast<off_t>(pos + 8 + data)) == 0;
-        }
-    }
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    const bool ok = Finish(fd, format);
     ::close(fd);
     return ok;
 }

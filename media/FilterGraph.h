@@ -118,18 +118,42 @@ private:
 
 Result CreateCaptureGraphBuilder(std::unique_ptr<CaptureGraphBuilder>& builder);
 
-// The WAV multiplexer: PCM in, a RIFF WAVE file out.
+// The WAV multiplexer: PCM in, PCM out. The writer behind it lays out the
+// file itself; the multiplexer only keeps the graph's shape.
 Result CreateWavMultiplexer(Filter& mux);
 
-// The file writer.
+// The file writer: a WAV (or RF64) file written beside the output and put in
+// its place by Commit once the graph has ended without an error; until then
+// the output is untouched, and a file never committed is removed.
 inline constexpr int AM_FILE_OVERWRITE = 1;
 
 class FileWriter {
 public:
     explicit FileWriter(Filter filter) : filter_(std::move(filter)) {}
+    // Overwriting replaces the output when the new file is complete.
     Result SetMode(int mode);
     Result SetFileName(const std::string& fileName);
     Result GetFileName(std::string& fileName) const;
+    // Writes to an open descriptor instead (standard output, say): the
+    // header then states the expected frames from the start, and a stream
+    // that ends short is made up with silence (PaddedFrames tells how much).
+    Result SetDescriptor(int fd);
+    std::uint64_t PaddedFrames() const;
+    // Frames the stream will hold, known before its first: the header is
+    // chosen for them (RF64 when a RIFF file could not hold them).
+    Result SetExpectedFrames(std::uint64_t frames);
+    // Whether the source's tags go into the file (they do unless told).
+    Result SetWriteTags(bool write);
+    // Puts the new file in the output's place: the one finished at the end
+    // of the stream, or a part kept at a stop and finished since.
+    Result Commit();
+    // True once the new file has replaced the output.
+    bool Committed() const;
+    // Before stopping a graph that did not reach its end: what was written
+    // stays in the part file instead of being removed.
+    void KeepPartOnStop();
+    // The temporary file being written, finished or kept.
+    std::string PartFileName() const;
     Filter BaseFilter() const { return filter_; }
 
 private:

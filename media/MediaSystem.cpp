@@ -7,6 +7,7 @@
 #include "media/Logging.h"
 #include "media/elements/Mp3Reader.h"
 #include "media/elements/SpanJoiner.h"
+#include "media/elements/WavWriter.h"
 
 #include <atomic>
 
@@ -36,7 +37,7 @@ Result InitializeMedia() {
     }
     RankPreferredDecoders();
     if (!RegisterConverterElement() || !RegisterSpanJoinerElement() || !RegisterFileReaderElement() ||
-        !RegisterLibAvDecoderElements() || !RegisterMp3ReaderElement())
+        !RegisterLibAvDecoderElements() || !RegisterMp3ReaderElement() || !RegisterWavWriterElement())
         return Result(E_FAIL, "The conversion elements could not be registered.");
     g_initialized.store(true);
     return Result(S_OK);

@@ -273,6 +273,8 @@ GstPadProbeReturn OnEvent(GroupFrontEnd& fe, GstPadProbeInfo* info, gpointer dat
         // Only our own seeks flush; downstream keeps what it has.
         return GST_PAD_PROBE_DROP;
     case GST_EVENT_TAG:
+        // The source's tags go on to the writer, which puts them in the file.
+        return GST_PAD_PROBE_OK;
     case GST_EVENT_GAP:
         return GST_PAD_PROBE_DROP;
     case GST_EVENT_EOS:

@@ -3,6 +3,7 @@
 
 #include "media/elements/ConverterElement.h"
 #include "media/FilterGraphGst.h"
+#include "media/elements/WavWriter.h"
 
 #include <gst/audio/audio.h>
 
@@ -13,9 +14,6 @@
 namespace veltrano {
 
 namespace {
-
-// The file gets few, large writes.
-constexpr guint kWriterBufferBytes = 512 * 1024;
 
 const char* SampleFormatFor(int bits) {
     switch (bits) {
@@ -204,38 +202,76 @@ bool AddGhostPad(GstBin* bin, GstElement* inner, const char* innerPad, const cha
 
 WaveFormatEx DefaultGroupFormat() { return MakePcmFormat(44100, 2, 16); }
 
+// The writer lays out the whole file, so the multiplexer passes the stream
+// on as it comes; keeping it spares the engine a second graph shape.
 Result CreateWavMultiplexer(Filter& mux) {
-    gsth::Element e = gsth::MakeElement("wavenc");
-    if (!e) return Result(E_NOINTERFACE, "The GStreamer element wavenc is not installed.");
+    gsth::Element e = gsth::MakeElement("identity");
+    if (!e) return Result(E_NOINTERFACE, "The GStreamer element identity is not installed.");
     mux = WrapElement(std::move(e));
     return Result(S_OK);
 }
 
 Result CreateFileWriter(std::shared_ptr<FileWriter>& writer) {
-    gsth::Element e = gsth::MakeElement("filesink");
-    if (!e) return Result(E_NOINTERFACE, "The GStreamer element filesink is not installed.");
-    g_object_set(e.get(), "buffer-size", kWriterBufferBytes, nullptr);
+    gsth::Element e = gsth::MakeElement(kWavWriterElementName);
+    if (!e) return Result(E_NOINTERFACE, "The WAV writer element is not registered.");
+    // An error upstream is followed by an end of stream: only the graph's
+    // events tell the two apart, so the engine commits.
+    g_object_set(e.get(), "commit-on-eos", FALSE, nullptr);
     writer = std::make_shared<FileWriter>(WrapElement(std::move(e)));
     return Result(S_OK);
 }
 
+namespace {
+GstElement* WriterElement(const Filter& f) { return f.impl()->element.get(); }
+}  // namespace
+
 Result FileWriter::SetMode(int mode) {
     if (mode != AM_FILE_OVERWRITE) return Result(E_INVALIDARG, "Only overwriting is supported.");
-    g_object_set(filter_.impl()->element.get(), "append", FALSE, nullptr);
     return Result(S_OK);
 }
 
 Result FileWriter::SetFileName(const std::string& fileName) {
     if (fileName.empty()) return Result(E_INVALIDARG, "The output file has no name.");
-    g_object_set(filter_.impl()->element.get(), "location", fileName.c_str(), nullptr);
+    g_object_set(WriterElement(filter_), "location", fileName.c_str(), nullptr);
     return Result(S_OK);
 }
 
 Result FileWriter::GetFileName(std::string& fileName) const {
     gchar* location = nullptr;
-    g_object_get(filter_.impl()->element.get(), "location", &location, nullptr);
+    g_object_get(WriterElement(filter_), "location", &location, nullptr);
     gsth::String s = gsth::String::Adopt(location);
     fileName = s ? s.get() : "";
+    return Result(S_OK);
+}
+
+Result FileWriter::SetDescriptor(int fd) {
+    if (fd < 0) return Result(E_INVALIDARG, "The descriptor is not open.");
+    g_object_set(WriterElement(filter_), "fd", fd, nullptr);
+    return Result(S_OK);
+}
+
+std::uint64_t FileWriter::PaddedFrames() const { return WavWriterPaddedFrames(WriterElement(filter_)); }
+
+Result FileWriter::SetExpectedFrames(std::uint64_t frames) {
+    g_object_set(WriterElement(filter_), "expected-frames", static_cast<guint64>(frames), nullptr);
+    return Result(S_OK);
+}
+
+Result FileWriter::SetWriteTags(bool write) {
+    g_object_set(WriterElement(filter_), "tags", write ? TRUE : FALSE, nullptr);
+    return Result(S_OK);
+}
+
+bool FileWriter::Committed() const { return WavWriterCommitted(WriterElement(filter_)); }
+
+void FileWriter::KeepPartOnStop() { WavWriterKeepPart(WriterElement(filter_)); }
+
+std::string FileWriter::PartFileName() const { return WavWriterPartPath(WriterElement(filter_)); }
+
+Result FileWriter::Commit() {
+    std::string error;
+    if (!WavWriterCommit(WriterElement(filter_), error))
+        return Result(E_FAIL, "The output file could not be replaced: " + error);
     return Result(S_OK);
 }
 

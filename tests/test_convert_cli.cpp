@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <set>
 
@@ -137,6 +139,19 @@ TEST_F(Cli, RefusedOutputExitsWithFour) {
 
     EXPECT_EQ(RunCli({"-y", "-o", in, in}).status, kExitOutputRefused);
     EXPECT_EQ(RunCli({"-o", dir_->path() + "/" + QString(300, 'a') + ".wav", in}).status, kExitOutputRefused);
+
+    // A FIFO is refused, even with -y, without being opened (a writer would wait for a reader).
+    const QString fifo = Path(QStringLiteral("fifo.wav"));
+    ASSERT_EQ(::mkfifo(fifo.toUtf8().constData(), 0644), 0);
+    const Exit special = RunCli({"-y", "-o", fifo, in});
+    EXPECT_EQ(special.status, kExitOutputRefused);
+    EXPECT_NE(special.err.find("Cannot write " + fifo.toStdString() + ": it is a FIFO, not a regular file."),
+              std::string::npos)
+        << special.err;
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.toUtf8().constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ::unlink(fifo.toUtf8().constData());
 }
 
 // A rate the converter cannot produce is a bad argument, never written at another rate.

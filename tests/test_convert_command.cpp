@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace veltrano;
@@ -220,16 +222,33 @@ TEST_F(ConvertCommand, OutputRefusals) {
     QDir::setCurrent(cwd);
     EXPECT_EQ(ReadAll(Path("tone.flac")), before);
 
-    // A selection too long for a wave file is refused before anything is built.
-    boxes_.clear();
-    SetOutput(Path("huge.wav"));
-    dlg_->m_rtEndTime = MediaTime(7) * 3600 * kUnitsPerSecond;
-    dlg_->m_cboSamplesPerSec->setCurrentIndex(1);
-    dlg_->customRateEdit()->setText("44100");
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.texts().size(), 1u);
-    EXPECT_EQ(boxes_.texts()[0], *OutputSizeRefusal(dlg_->m_rtEndTime, dlg_->CurrentOutputWaveFormat()));
-    EXPECT_FALSE(dlg_->m_pEngine);
+    // What is not a regular file is refused where the replace question would
+    // come, as an application box, without being opened; it stays as it was.
+    const std::string fifo = Path("fifo.wav");
+    const std::string folder = Path("folder.wav");
+    const std::string device = Path("device.wav");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    std::vector<std::pair<std::string, std::string>> special = {{fifo, "a FIFO"}, {folder, "a folder"}};
+    // The null device's numbers: were it ever written, nothing would happen.
+    if (::mknod(device.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) special.emplace_back(device, "a character device");
+    for (const auto& [path, kind] : special) {
+        boxes_.clear();
+        boxes_.SetDefaultYes(true);
+        SetOutput(path);
+        dlg_->OnConvert();
+        ASSERT_EQ(boxes_.shown().size(), 1u) << path;
+        EXPECT_EQ(boxes_.shown()[0].kind, BoxKind::Application);
+        EXPECT_EQ(boxes_.shown()[0].text, "Cannot write " + path + ": it is " + kind + ", not a regular file.");
+        EXPECT_FALSE(dlg_->m_pEngine);
+    }
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_TRUE(QDir(QString::fromStdString(folder)).isEmpty());
+    for (const std::string& path : {fifo, folder, device}) ::remove(path.c_str());
 }
 
 TEST_F(ConvertCommand, MediaWithoutSoundIsRefused) {
@@ -322,10 +341,9 @@ TEST_F(ConvertCommand, AWriteFailureEndsTheConversionAsFailed) {
     EXPECT_EQ(boxes_.shown()[1].kind, BoxKind::Application);
     EXPECT_EQ(boxes_.shown()[1].text.rfind("The conversion failed: ", 0), 0u);
     EXPECT_STRNE(dlg_->m_szErrorText, "");
-    // What was written stays readable.
-    const WavFile w = ReadWavFile(out);
-    ASSERT_TRUE(w.ok) << w.error;
-    EXPECT_EQ(w.dataOffset + w.dataSize, w.fileSize);
+    // The file it was to replace is as it was, and nothing else is left.
+    EXPECT_EQ(ReadAll(out), "old");
+    EXPECT_EQ(QDir(home_->path()).entryList({"full.wav*"}, QDir::Files), QStringList{"full.wav"});
 }
 
 TEST_F(ConvertCommand, ABuildFailureLeavesTheDialogIdle) {

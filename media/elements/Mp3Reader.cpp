@@ -6,6 +6,7 @@
 #include <gst/audio/audio.h>
 #include <gst/base/gstbasesrc.h>
 #include <gst/gst.h>
+#include <gst/tag/tag.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +14,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace veltrano {
 
@@ -32,6 +36,8 @@ constexpr std::size_t kFramesPerBuffer = 8;
 constexpr std::size_t kMinRunInFrames = 4;
 // Frame bytes are read from the file in blocks of this size.
 constexpr std::size_t kBlockBytes = 256 * 1024;
+// An ID3v2 tag larger than this (pictures, mostly) is not read for its text.
+constexpr guint kMaxId3v2Bytes = 4 * 1024 * 1024;
 
 struct ReaderState {
     std::string location;
@@ -53,6 +59,8 @@ struct ReaderState {
     std::size_t resumeFrom = 0;
     bool resume = true;
     std::uint64_t damaged = 0;
+    // The file's tags, until they go out ahead of the first buffer (streaming thread).
+    GstTagList* tags = nullptr;
 };
 
 struct VeltranoMp3Reader {
@@ -74,6 +82,8 @@ VeltranoMp3Reader* Self(gpointer p) { return static_cast<VeltranoMp3Reader*>(p);
 ReaderState& StateOf(gpointer p) { return *Self(p)->state; }
 
 void CloseAll(ReaderState& s) {
+    if (s.tags) gst_tag_list_unref(s.tags);
+    s.tags = nullptr;
     if (s.av) {
         if (s.ctx) s.av->freeContext(&s.ctx);
         if (s.packet) s.av->packetFree(&s.packet);
@@ -102,6 +112,38 @@ const guint8* FrameBytes(ReaderState& s, const Mp3FrameRef& f) {
         if (f.bytes > s.blockLength) return nullptr;
     }
     return s.block.data() + (f.offset - s.blockStart);
+}
+
+GstBuffer* ReadBuffer(int fd, std::size_t size, off_t offset) {
+    std::vector<guint8> bytes(size);
+    if (pread(fd, bytes.data(), size, offset) != static_cast<ssize_t>(size)) return nullptr;
+    return gst_buffer_new_memdup(bytes.data(), size);
+}
+
+// The file's ID3 tags, as a demuxer would send them: ID3v2 at the start,
+// filled in from ID3v1 at the end. Null when there are none.
+GstTagList* ReadId3Tags(int fd) {
+    GstTagList* tags = nullptr;
+    if (GstBuffer* head = ReadBuffer(fd, 10, 0)) {
+        const guint size = gst_tag_get_id3v2_tag_size(head);
+        gst_buffer_unref(head);
+        GstBuffer* tag = size > 10 && size <= kMaxId3v2Bytes ? ReadBuffer(fd, size, 0) : nullptr;
+        if (tag) {
+            tags = gst_tag_list_from_id3v2_tag(tag);
+            gst_buffer_unref(tag);
+        }
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_size < 128) return tags;
+    guint8 v1[128];
+    if (pread(fd, v1, sizeof v1, st.st_size - 128) != 128) return tags;
+    GstTagList* old = gst_tag_list_new_from_id3v1(v1);
+    if (!old) return tags;
+    if (!tags) return old;
+    GstTagList* merged = gst_tag_list_merge(tags, old, GST_TAG_MERGE_KEEP);
+    gst_tag_list_unref(tags);
+    gst_tag_list_unref(old);
+    return merged;
 }
 
 bool OpenCodec(ReaderState& s) {
@@ -149,6 +191,7 @@ gboolean Start(GstBaseSrc* src) {
     s.next = s.resumeFrom = 0;
     s.resume = true;
     s.damaged = 0;
+    s.tags = ReadId3Tags(s.fd);
     s.ready.store(true);
     return TRUE;
 }
@@ -272,6 +315,9 @@ bool ResumeDecoding(ReaderState& s) {
 
 GstFlowReturn Create(GstBaseSrc* src, guint64, guint, GstBuffer** out) {
     ReaderState& s = StateOf(src);
+    // The base class puts an event sent to the element out after the segment,
+    // ahead of this buffer.
+    if (s.tags) gst_element_send_event(GST_ELEMENT(src), gst_event_new_tag(std::exchange(s.tags, nullptr)));
     if (s.resume && !ResumeDecoding(s)) return ReadFailed(src, s);
     if (s.next >= s.table->frames.size()) return GST_FLOW_EOS;
     const std::size_t n = std::min(kFramesPerBuffer, s.table->frames.size() - s.next);

@@ -8,9 +8,7 @@
 #include <random>
 
 #include <csignal>
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <unistd.h>
 
 namespace veltrano::test {
 
@@ -38,6 +36,37 @@ std::vector<float> WavFile::channel(int c) const {
     return out;
 }
 
+namespace {
+
+float SampleAt(const unsigned char* p, std::uint16_t bits, bool isFloat) {
+    if (isFloat) {
+        float f;
+        std::memcpy(&f, p, 4);
+        return f;
+    }
+    switch (bits) {
+    case 8: return (float(p[0]) - 128.0f) / 128.0f;
+    case 16: return float(std::int16_t(U16(p))) / 32768.0f;
+    case 24: {
+        const std::int32_t v = std::int32_t(p[0] | p[1] << 8 | p[2] << 16);
+        return float(v >= 0x800000 ? v - 0x1000000 : v) / 8388608.0f;
+    }
+    default: return float(double(std::int32_t(U32(p))) / 2147483648.0);
+    }
+}
+
+void ReadInfo(const unsigned char* p, std::size_t size, std::map<std::string, std::string>& info) {
+    for (std::size_t q = 4; q + 8 <= size;) {
+        const std::size_t len = U32(p + q + 4);
+        const std::size_t end = std::min(size, q + 8 + len);
+        std::string text(reinterpret_cast<const char*>(p + q + 8), end - (q + 8));
+        info[std::string(reinterpret_cast<const char*>(p + q), 4)] = text.substr(0, text.find('\0'));
+        q += 8 + len + (len & 1);
+    }
+}
+
+}  // namespace
+
 WavFile ReadWavFile(const std::string& path) {
     WavFile w;
     std::ifstream in(path, std::ios::binary);
@@ -47,26 +76,47 @@ WavFile ReadWavFile(const std::string& path) {
     }
     std::vector<unsigned char> d((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     w.fileSize = d.size();
-    if (d.size() < 12 || std::memcmp(d.data(), "RIFF", 4) != 0 || std::memcmp(d.data() + 8, "WAVE", 4) != 0) {
-        w.error = "not a RIFF WAVE file";
+    w.rf64 = d.size() >= 4 && std::memcmp(d.data(), "RF64", 4) == 0;
+    if (d.size() < 12 || (!w.rf64 && std::memcmp(d.data(), "RIFF", 4) != 0) ||
+        std::memcmp(d.data() + 8, "WAVE", 4) != 0) {
+        w.error = "not a RIFF or RF64 WAVE file";
         return w;
     }
     w.riffSize = U32(&d[4]);
+    std::uint64_t ds64Data = 0;
     bool haveFmt = false, haveData = false;
     for (std::size_t pos = 12; pos + 8 <= d.size();) {
-        const std::uint32_t size = U32(&d[pos + 4]);
-        if (std::memcmp(&d[pos], "fmt ", 4) == 0 && pos + 8 + 16 <= d.size()) {
-            const unsigned char* f = &d[pos + 8];
-            w.fmtSize = size;
-            w.formatTag = U16(f);
-            w.channels = U16(f + 2);
-            w.sampleRate = U32(f + 4);
-            w.byteRate = U32(f + 8);
-            w.blockAlign = U16(f + 12);
-            w.bitsPerSample = U16(f + 14);
+        const std::string id(reinterpret_cast<const char*>(&d[pos]), 4);
+        const std::uint64_t size = U32(&d[pos + 4]);
+        w.chunkIds.push_back(id);
+        const unsigned char* body = &d[pos + 8];
+        const bool whole = pos + 8 + size <= d.size();
+        if (id == "ds64" && size >= 28 && whole) {
+            w.riffSize = U32(body) | std::uint64_t(U32(body + 4)) << 32;
+            ds64Data = U32(body + 8) | std::uint64_t(U32(body + 12)) << 32;
+            w.ds64Samples = U32(body + 16) | std::uint64_t(U32(body + 20)) << 32;
+        } else if (id == "fmt " && size >= 16 && whole) {
+            w.fmtSize = std::uint32_t(size);
+            w.formatTag = U16(body);
+            w.channels = U16(body + 2);
+            w.sampleRate = U32(body + 4);
+            w.byteRate = U32(body + 8);
+            w.blockAlign = U16(body + 12);
+            w.bitsPerSample = U16(body + 14);
+            w.sampleType = w.formatTag;
+            if (w.formatTag == 0xFFFE && size >= 40) {
+                w.validBits = U16(body + 18);
+                w.channelMask = U32(body + 20);
+                w.sampleType = U16(body + 24);
+            }
             haveFmt = true;
-        } else if (std::memcmp(&d[pos], "data", 4) == 0) {
-            w.dataSize = size;
+        } else if (id == "fact" && size >= 4 && whole) {
+            w.hasFact = true;
+            w.factSamples = U32(body);
+        } else if (id == "LIST" && size >= 4 && whole && std::memcmp(body, "INFO", 4) == 0) {
+            ReadInfo(body, std::size_t(size), w.info);
+        } else if (id == "data") {
+            w.dataSize = w.rf64 && size == 0xFFFFFFFFu ? ds64Data : size;
             w.dataOffset = pos + 8;
             haveData = true;
             break;
@@ -81,13 +131,16 @@ WavFile ReadWavFile(const std::string& path) {
         w.error = "data chunk larger than the file";
         return w;
     }
-    const std::uint64_t count = w.dataSize / (w.bitsPerSample / 8u);
+    const unsigned bytes = w.bitsPerSample / 8u;
+    if (bytes == 0 || (w.sampleType != 1 && w.sampleType != 3)) {
+        w.error = "not PCM or float samples";
+        return w;
+    }
+    const std::uint64_t count = w.dataSize / bytes;
     w.samples.resize(count);
     const unsigned char* p = &d[w.dataOffset];
-    for (std::uint64_t i = 0; i < count; ++i) {
-        if (w.bitsPerSample == 8) w.samples[i] = (float(p[i]) - 128.0f) / 128.0f;
-        else if (w.bitsPerSample == 16) w.samples[i] = float(std::int16_t(U16(p + 2 * i))) / 32768.0f;
-    }
+    for (std::uint64_t i = 0; i < count; ++i)
+        w.samples[i] = SampleAt(p + i * bytes, w.bitsPerSample, w.sampleType == 3);
     w.ok = true;
     return w;
 }
@@ -179,15 +232,6 @@ ScopedFileSizeLimit::~ScopedFileSizeLimit() {
     getrlimit(RLIMIT_FSIZE, &r);
     r.rlim_cur = rlim_t(previousSoft_);
     setrlimit(RLIMIT_FSIZE, &r);
-}
-
-bool DevFullRejectsWrites() {
-    const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const char byte = 0;
-    const bool rejected = ::write(fd, &byte, 1) < 0;
-    ::close(fd);
-    return rejected;
 }
 
 Pcm Noise(double seconds, int rate, int channels, double amplitude, unsigned seed) {

@@ -5,16 +5,20 @@
 #include "tests/support/TestMedia.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace veltrano::test {
 
+// Read independently of the writer's own header code, so that a fault there
+// shows here.
 struct WavFile {
     bool ok = false;
     std::string error;
     std::uint64_t fileSize = 0;
-    std::uint32_t riffSize = 0;
+    bool rf64 = false;
+    std::uint64_t riffSize = 0;  // ds64's in an RF64 file
     std::uint16_t formatTag = 0;
     std::uint16_t channels = 0;
     std::uint32_t sampleRate = 0;
@@ -22,8 +26,16 @@ struct WavFile {
     std::uint16_t blockAlign = 0;
     std::uint16_t bitsPerSample = 0;
     std::uint32_t fmtSize = 0;
-    std::uint32_t dataSize = 0;
+    std::uint16_t validBits = 0;    // extensible only
+    std::uint32_t channelMask = 0;  // extensible only
+    std::uint16_t sampleType = 0;   // 1 PCM, 3 float: the tag, or the extensible sub-format's
+    bool hasFact = false;
+    std::uint32_t factSamples = 0;
+    std::uint64_t ds64Samples = 0;
+    std::uint64_t dataSize = 0;
     std::uint64_t dataOffset = 0;
+    std::vector<std::string> chunkIds;        // in file order
+    std::map<std::string, std::string> info;  // LIST/INFO entries by id
     std::vector<float> samples;  // interleaved, scaled to [-1, 1]
 
     std::uint64_t frames() const { return blockAlign ? dataSize / blockAlign : 0; }
@@ -57,9 +69,6 @@ public:
 private:
     std::uint64_t previousSoft_ = 0;
 };
-
-// True when writing to /dev/full fails, as it does on a usual system.
-bool DevFullRejectsWrites();
 
 // Deterministic white noise.
 Pcm Noise(double seconds, int rate = 48000, int channels = 2, double amplitude = 0.3, unsigned seed = 1);
