@@ -6,6 +6,7 @@
 #include "formats/WavFinish.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace veltrano {
 
@@ -13,6 +14,8 @@ ConversionEngine::ConversionEngine(QObject* parent) : QObject(parent) {
     drainTimeout_.setSingleShot(true);
     drainTimeout_.setInterval(kDrainTimeoutMs);
     connect(&drainTimeout_, &QTimer::timeout, this, &ConversionEngine::FinishDrain);
+    progressCheck_.setInterval(1000);
+    connect(&progressCheck_, &QTimer::timeout, this, &ConversionEngine::CheckProgress);
 }
 
 ConversionEngine::~ConversionEngine() { ReleaseJob(); }
@@ -285,6 +288,9 @@ Result ConversionEngine::StartGraph(const std::shared_ptr<FilterGraph>& graph) {
         return r;
     }
     outcome_ = Outcome::Running;
+    lastDelivered_ = 0;
+    stalledSeconds_ = 0;
+    progressCheck_.start();
     return Result::Ok();
 }
 
@@ -343,6 +349,19 @@ void ConversionEngine::OnGraphComplete() {
     EndCommitted(Outcome::Done);
 }
 
+void ConversionEngine::CheckProgress() {
+    if (outcome_ != Outcome::Running || !progress_) return;
+    const std::uint64_t delivered = progress_->FramesDelivered();
+    stalledSeconds_ = delivered == lastDelivered_ ? stalledSeconds_ + 1 : 0;
+    lastDelivered_ = delivered;
+    if (stalledSeconds_ < request_.stallSeconds) return;
+    failureText_ = "The conversion of " + request_.source.audioPath + " made no progress for " +
+                   std::to_string(stalledSeconds_) + " seconds; the file may be damaged.";
+    progressCheck_.stop();
+    ReleaseJob(true);
+    End(Outcome::Failed);
+}
+
 void ConversionEngine::Stop() {
     if (outcome_ != Outcome::Running) return;
     outcome_ = Outcome::Stopping;
@@ -395,9 +414,22 @@ void ConversionEngine::End(Outcome outcome) {
     emit ended();
 }
 
-void ConversionEngine::ReleaseJob() {
+void ConversionEngine::ReleaseJob(bool stalled) {
     drainTimeout_.stop();
+    progressCheck_.stop();
     if (job_.pEvent) (void)job_.pEvent->SetNotifyWindow(nullptr, 0, 0);  // stopping notifications cannot fail
+    // The share written stays readable after the release.
+    lastPercent_ = ProgressPercent();
+    if (stalled) {
+        // What the graph holds goes with it; its writer removes its part file
+        // once the graph is down, whenever that is.
+        std::thread([job = std::move(job_), writer = std::move(writer_), progress = std::move(progress_)]() mutable {
+            if (job.pControl) (void)job.pControl->Stop();
+            if (job.pRenderEngine) (void)job.pRenderEngine->ScrapIt();
+        }).detach();
+        job_ = {};
+        return;
+    }
     if (job_.pControl) (void)job_.pControl->Stop();
     job_.pEvent.reset();
     job_.pControl.reset();
@@ -405,8 +437,6 @@ void ConversionEngine::ReleaseJob() {
     job_.pRenderEngine.reset();
     job_.pTimeline.reset();
     writer_.reset();
-    // The share written stays readable after the release.
-    lastPercent_ = ProgressPercent();
     progress_.reset();
 }
 

@@ -40,12 +40,18 @@ struct ConversionSource {
     MediaTime endTime = 0;
 };
 
+inline constexpr int kStallSeconds = 10;
+
 struct ConversionRequest {
     ConversionSource source;
     std::string outputPath;
     OutputWaveFormat format;
     // TPDF dither where samples lose bits.
     bool dither = true;
+    // A conversion whose output does not grow for this long has stalled (a
+    // damaged file that keeps a parser busy, or waiting on nothing): it fails
+    // instead of holding a batch up for ever.
+    int stallSeconds = kStallSeconds;
     // The cores the decoding may use (0: the machine's). A batch already
     // running a job per core gives each one: spans would only add work.
     int cores = 0;
@@ -128,6 +134,7 @@ private:
     Result StartGraph(const std::shared_ptr<FilterGraph>& graph);
 
     void OnGraphNotify();
+    void CheckProgress();
     void OnGraphComplete();
     void FinishDrain();
     // Ends as 'outcome' after the new file took the output's place, or as a
@@ -135,7 +142,9 @@ private:
     void EndCommitted(Outcome outcome);
     void End(Outcome outcome);
     // Stops the graph and releases the job: graph first, then the filters.
-    void ReleaseJob();
+    // A stalled graph may never let its threads go: it is torn down on a
+    // thread of its own, so that nothing here waits on it.
+    void ReleaseJob(bool stalled = false);
     // A stop that could not drain: the writer's part file holds its header
     // ahead of the data; made readable, it still replaces the output.
     Result CommitCutOffPart();
@@ -154,6 +163,9 @@ private:
     std::vector<ConversionNotice> notices_;
     std::string failureText_;
     QTimer drainTimeout_;
+    QTimer progressCheck_;
+    std::uint64_t lastDelivered_ = 0;
+    int stalledSeconds_ = 0;
 };
 
 // How long a stop waits for the graph to write the end of the file.

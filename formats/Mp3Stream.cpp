@@ -1,11 +1,12 @@
 #include "formats/Mp3Stream.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace veltrano {
@@ -26,8 +27,59 @@ constexpr std::array<int, 3> kRatesV1 = {44100, 48000, 32000};
 
 // Frames further apart than this are not taken for one stream.
 constexpr std::size_t kMaxResyncBytes = 64 * 1024;
-// How often a scan says how far it has come.
-constexpr std::size_t kScanReport = 1024 * 1024;
+// A file is read this much at a time; a scan never looks further ahead than a
+// frame and a header.
+constexpr std::size_t kWindowBytes = 1024 * 1024;
+
+// The bytes of a whole image in memory.
+class MemoryBytes {
+public:
+    explicit MemoryBytes(std::span<const std::uint8_t> f) : f_(f) {}
+    std::size_t size() const { return f_.size(); }
+    // Up to n bytes at pos: fewer at the end.
+    std::span<const std::uint8_t> At(std::size_t pos, std::size_t n) const {
+        if (pos >= f_.size()) return {};
+        return f_.subspan(pos, std::min(n, f_.size() - pos));
+    }
+
+private:
+    std::span<const std::uint8_t> f_;
+};
+
+// The bytes of a file, read a window at a time: a long file costs no more
+// memory than a short one, and a file that shrinks while it is read just
+// ends sooner (a mapped file would take the process down instead).
+class FileBytes {
+public:
+    FileBytes(int fd, std::size_t size) : fd_(fd), size_(size), window_(kWindowBytes) {}
+    std::size_t size() const { return size_; }
+    std::span<const std::uint8_t> At(std::size_t pos, std::size_t n) {
+        if (pos >= size_) return {};
+        n = std::min(n, size_ - pos);
+        if (pos < start_ || pos + n > start_ + length_) Fill(pos);
+        if (pos < start_ || pos >= start_ + length_) return {};
+        return std::span<const std::uint8_t>(window_.data() + (pos - start_), std::min(n, start_ + length_ - pos));
+    }
+
+private:
+    void Fill(std::size_t pos) {
+        start_ = pos;
+        length_ = 0;
+        while (length_ < window_.size()) {
+            const ssize_t got = ::pread(fd_, window_.data() + length_, window_.size() - length_,
+                                        static_cast<off_t>(start_ + length_));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            length_ += static_cast<std::size_t>(got);
+        }
+    }
+
+    int fd_;
+    std::size_t size_;
+    std::vector<std::uint8_t> window_;
+    std::size_t start_ = 0;
+    std::size_t length_ = 0;
+};
 
 std::uint32_t Be32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -37,7 +89,9 @@ bool SameStream(const Mp3FrameHeader& a, const Mp3FrameHeader& b) {
     return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate;
 }
 
-std::size_t Id3v2Size(std::span<const std::uint8_t> f) {
+template <class Bytes>
+std::size_t Id3v2Size(Bytes& b, std::size_t pos) {
+    const std::span<const std::uint8_t> f = b.At(pos, 10);
     if (f.size() < 10 || std::memcmp(f.data(), "ID3", 3) != 0) return 0;
     for (int i = 6; i < 10; ++i)
         if (f[static_cast<std::size_t>(i)] & 0x80) return 0;
@@ -46,43 +100,49 @@ std::size_t Id3v2Size(std::span<const std::uint8_t> f) {
     return 10 + size + (footer ? 10 : 0);
 }
 
-std::optional<Mp3FrameHeader> HeaderAt(std::span<const std::uint8_t> f, std::size_t pos) {
-    if (pos >= f.size()) return std::nullopt;
-    return ParseMp3FrameHeader(f.data() + pos, f.size() - pos);
+template <class Bytes>
+std::optional<Mp3FrameHeader> HeaderAt(Bytes& b, std::size_t pos) {
+    const std::span<const std::uint8_t> f = b.At(pos, 4);
+    return ParseMp3FrameHeader(f.data(), f.size());
 }
 
 // A header that is followed by a second one of the same stream (or by the end).
-bool ConfirmedAt(std::span<const std::uint8_t> f, std::size_t pos, const Mp3FrameHeader& h) {
+template <class Bytes>
+bool ConfirmedAt(Bytes& b, std::size_t pos, const Mp3FrameHeader& h) {
     const std::size_t next = pos + static_cast<std::size_t>(h.frameBytes);
-    if (next == f.size()) return true;
-    const auto n = HeaderAt(f, next);
+    if (next == b.size()) return true;
+    const auto n = HeaderAt(b, next);
     return n && SameStream(*n, h);
 }
 
-std::optional<std::size_t> FindFrame(std::span<const std::uint8_t> f, std::size_t from,
-                                     const Mp3FrameHeader* like) {
-    const std::size_t limit = std::min(f.size(), from + kMaxResyncBytes);
+template <class Bytes>
+std::optional<std::size_t> FindFrame(Bytes& b, std::size_t from, const Mp3FrameHeader* like) {
+    const std::size_t limit = std::min(b.size(), from + kMaxResyncBytes);
     for (std::size_t pos = from; pos + 4 <= limit; ++pos) {
-        if (f[pos] != 0xFF || (f[pos + 1] & 0xE0) != 0xE0) continue;
-        const auto h = HeaderAt(f, pos);
+        const std::span<const std::uint8_t> f = b.At(pos, 2);
+        if (f.size() < 2 || f[0] != 0xFF || (f[1] & 0xE0) != 0xE0) continue;
+        const auto h = HeaderAt(b, pos);
         if (!h || (like && !SameStream(*h, *like))) continue;
-        if (ConfirmedAt(f, pos, *h)) return pos;
+        if (ConfirmedAt(b, pos, *h)) return pos;
     }
     return std::nullopt;
 }
 
-bool IsTrailingTag(std::span<const std::uint8_t> f, std::size_t pos) {
+template <class Bytes>
+bool IsTrailingTag(Bytes& b, std::size_t pos) {
+    const std::span<const std::uint8_t> f = b.At(pos, 11);
     auto at = [&](const char* tag) {
         const std::size_t n = std::strlen(tag);
-        return pos + n <= f.size() && std::memcmp(f.data() + pos, tag, n) == 0;
+        return n <= f.size() && std::memcmp(f.data(), tag, n) == 0;
     };
     return at("TAG") || at("APETAGEX") || at("LYRICSBEGIN");
 }
 
 // Reads a Xing/Info header (and its LAME extension) or a VBRI header in the
 // first frame; true when the frame is such an information frame.
-bool ReadInfoFrame(std::span<const std::uint8_t> f, std::size_t pos, const Mp3FrameHeader& h, Mp3StreamInfo& out) {
-    const std::size_t end = pos + static_cast<std::size_t>(h.frameBytes);
+bool ReadInfoFrame(std::span<const std::uint8_t> f, const Mp3FrameHeader& h, Mp3StreamInfo& out) {
+    const std::size_t pos = 0;
+    const std::size_t end = static_cast<std::size_t>(h.frameBytes);
     if (end > f.size()) return false;
     if (h.layer == 3) {
         const std::size_t xing = pos + 4 + (h.crc ? 2 : 0) + static_cast<std::size_t>(Mp3SideInfoBytes(h.version, h.channels));
@@ -156,17 +216,19 @@ std::optional<Mp3FrameHeader> ParseMp3FrameHeader(const std::uint8_t* p, std::si
     return h;
 }
 
-std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, std::vector<Mp3FrameRef>* list,
-                                              const std::function<void(std::size_t)>& scanned) {
+namespace {
+
+template <class Bytes>
+std::optional<Mp3StreamInfo> Analyze(Bytes& b, std::vector<Mp3FrameRef>* list) {
     if (list) list->clear();
-    const std::size_t tagEnd = Id3v2Size(f);
+    const std::size_t tagEnd = Id3v2Size(b, 0);
     // An ID3v2 tag at the start is the mark of a raw stream; without one the
     // frames must begin at once, so a container is never taken for one.
     std::optional<std::size_t> first;
-    if (tagEnd > 0) first = FindFrame(f, tagEnd, nullptr);
-    else if (const auto h = HeaderAt(f, 0); h && ConfirmedAt(f, 0, *h)) first = 0;
+    if (tagEnd > 0) first = FindFrame(b, tagEnd, nullptr);
+    else if (const auto h = HeaderAt(b, 0); h && ConfirmedAt(b, 0, *h)) first = 0;
     if (!first) return std::nullopt;
-    const Mp3FrameHeader head = *HeaderAt(f, *first);
+    const Mp3FrameHeader head = *HeaderAt(b, *first);
 
     Mp3StreamInfo info;
     info.version = head.version;
@@ -175,21 +237,15 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, s
     info.channels = head.channels;
     info.samplesPerFrame = head.samplesPerFrame;
     info.firstFrameOffset = *first;
-    info.hasInfoFrame = ReadInfoFrame(f, *first, head, info);
+    info.hasInfoFrame = ReadInfoFrame(b.At(*first, static_cast<std::size_t>(head.frameBytes)), head, info);
 
     std::int64_t frames = 0;
     std::size_t pos = *first;
-    std::size_t told = pos;
-    while (pos < f.size()) {
-        if (scanned && pos - told >= kScanReport) {
-            // A resync looks back at most one byte before pos.
-            scanned(pos - 1);
-            told = pos;
-        }
-        const auto h = HeaderAt(f, pos);
+    while (pos < b.size()) {
+        const auto h = HeaderAt(b, pos);
         if (h && SameStream(*h, head)) {
             // A frame cut short by the end of the file is not decoded.
-            if (pos + static_cast<std::size_t>(h->frameBytes) > f.size()) break;
+            if (pos + static_cast<std::size_t>(h->frameBytes) > b.size()) break;
             if (list && !(frames == 0 && info.hasInfoFrame))
                 list->push_back({pos, static_cast<std::uint32_t>(h->frameBytes)});
             info.channelsVary = info.channelsVary || h->channels != head.channels;
@@ -197,8 +253,14 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, s
             pos += static_cast<std::size_t>(h->frameBytes);
             continue;
         }
-        if (IsTrailingTag(f, pos)) break;
-        const auto next = FindFrame(f, pos + 1, &head);
+        if (IsTrailingTag(b, pos)) break;
+        // Files joined end to end: the next one's tag (cover art can make it
+        // far longer than any gap between frames) is stepped over whole.
+        if (const std::size_t tag = Id3v2Size(b, pos); tag > 0 && pos + tag < b.size()) {
+            pos += tag;
+            continue;
+        }
+        const auto next = FindFrame(b, pos + 1, &head);
         if (!next) break;
         pos = *next;
     }
@@ -211,31 +273,24 @@ std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> f, s
     return info;
 }
 
+}  // namespace
+
+std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file, std::vector<Mp3FrameRef>* frames) {
+    MemoryBytes bytes(file);
+    return Analyze(bytes, frames);
+}
+
 std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path, std::vector<Mp3FrameRef>* frames) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Never blocks on a FIFO or a device: only a regular file is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-        ::close(fd);
-        return std::nullopt;
+    std::optional<Mp3StreamInfo> result;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        FileBytes bytes(fd, static_cast<std::size_t>(st.st_size));
+        result = Analyze(bytes, frames);
     }
-    const auto size = static_cast<std::size_t>(st.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     ::close(fd);
-    if (map == MAP_FAILED) return std::nullopt;
-    ::madvise(map, size, MADV_SEQUENTIAL);
-    auto* bytes = static_cast<std::uint8_t*>(map);
-    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-    std::size_t released = 0;
-    // The scanned pages stay in the page cache; only this process lets go of them.
-    const auto letGo = [&](std::size_t upTo) {
-        const std::size_t end = upTo / page * page;
-        if (end <= released) return;
-        ::madvise(bytes + released, end - released, MADV_DONTNEED);
-        released = end;
-    };
-    const auto result = AnalyzeMp3Stream(std::span<const std::uint8_t>(bytes, size), frames, letGo);
-    ::munmap(map, size);
     return result;
 }
 

@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -73,16 +72,15 @@ struct Mp3FrameRef {
 // Nothing when the bytes do not start, after any ID3v2 tag, with a run of
 // consistent MPEG audio frames. With 'frames', lists every audio frame in
 // order (the information frame left out), so that a reader can start at any
-// frame exactly. With 'scanned', tells it now and then how far the scan has
-// come: nothing before that position is read again.
+// frame exactly. Files joined end to end count as one stream, their tags
+// stepped over.
 std::optional<Mp3StreamInfo> AnalyzeMp3Stream(std::span<const std::uint8_t> file,
-                                              std::vector<Mp3FrameRef>* frames = nullptr,
-                                              const std::function<void(std::size_t)>& scanned = nullptr);
+                                              std::vector<Mp3FrameRef>* frames = nullptr);
 
-// Maps a file and analyses it, listing its frames when asked; nothing when it
-// cannot be read or is not a raw MPEG audio stream. What has been scanned is
-// let go as the scan goes on, so a long file costs no more memory than a
-// short one.
+// Reads a regular file a window at a time and analyses it, listing its frames
+// when asked; nothing when it cannot be read or is not a raw MPEG audio
+// stream. A long file costs no more memory than a short one, and one that
+// shrinks while it is read only ends sooner.
 std::optional<Mp3StreamInfo> AnalyzeMp3File(const std::string& path, std::vector<Mp3FrameRef>* frames = nullptr);
 
 }  // namespace veltrano

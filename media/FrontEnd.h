@@ -40,6 +40,8 @@ inline constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
 // A hole in the stream's timestamps up to this long is silence in the
 // output; a longer jump is a broken timestamp, and the sound goes on where it was.
 inline constexpr int kMaxHoleSeconds = 10;
+// The most channels a source may have: the converter carries up to 8.
+inline constexpr int kMaxSourceChannels = 8;
 // Decoders put out a few milliseconds at a time; the front end hands on
 // batches of this many frames, so the threads behind it wake seldom.
 inline constexpr std::int64_t kBatchFrames = 8192;
@@ -77,6 +79,7 @@ struct GroupFrontEnd {
     // Linking, on the parser's streaming threads, under linkMutex.
     std::mutex linkMutex;
     bool linked = false;
+    GstPad* linkedPad = nullptr;  // the sound stream taken; only compared, never used
     bool sawAudio = false;
     bool reportedNoSound = false;
     // What the file says lies before its sound (an MP3's encoder and decoder

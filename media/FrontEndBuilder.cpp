@@ -131,6 +131,36 @@ void ActivateConsumers(GroupFrontEnd& fe) {
     }
 }
 
+// More channels than the converter carries are refused before they reach the
+// float conversion, which does not survive some counts (64 channels crash it).
+GstPadProbeReturn RefuseTooManyChannels(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
+    if (GST_EVENT_TYPE(e) != GST_EVENT_CAPS) return GST_PAD_PROBE_OK;
+    GstCaps* caps = nullptr;
+    gst_event_parse_caps(e, &caps);
+    const GstStructure* s = caps && gst_caps_get_size(caps) > 0 ? gst_caps_get_structure(caps, 0) : nullptr;
+    int channels = 0;
+    if (!s || !gst_structure_get_int(s, "channels", &channels) || channels <= kMaxSourceChannels)
+        return GST_PAD_PROBE_OK;
+    GroupFrontEnd& fe = Of(data);
+    PostStreamError(fe, GST_STREAM_ERROR_FORMAT,
+                    "The sound of " + fe.path + " has " + std::to_string(channels) + " channels; at most " +
+                        std::to_string(kMaxSourceChannels) + " can be converted.");
+    return GST_PAD_PROBE_DROP;
+}
+
+// A chained file ends its sound stream and starts another: the cut counts
+// one stream's frames, so the file is refused rather than cut in the middle.
+void OnPadRemoved(GstElement*, GstPad* pad, gpointer data) {
+    GroupFrontEnd& fe = Of(data);
+    std::lock_guard lock(fe.linkMutex);
+    if (!fe.linked || fe.linkedPad != pad || fe.state.load() == CutState::Ended) return;
+    PostStreamError(fe, GST_STREAM_ERROR_FORMAT,
+                    "The sound of " + fe.path +
+                        " ends and starts again as another stream (a chained file); it cannot be converted in one "
+                        "piece.");
+}
+
 // The parser exposes its streams; the first sound stream is decoded, every
 // other stream is left unconnected and so is never decoded.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
@@ -165,6 +195,7 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
                           &DeleteRef);
     }
     fe.linked = true;
+    fe.linkedPad = pad;
 }
 
 // A stream that is neither sound nor a container is exposed as it comes: it
@@ -219,11 +250,16 @@ Result BuildBranch(GstBin* bin, const SourceSpec& spec, const FrontEndRef& fe) {
         g_signal_connect(parse, "autoplug-continue", G_CALLBACK(&ParseOnlySound), nullptr);
         g_signal_connect_data(parse, "pad-added", G_CALLBACK(&OnPadAdded), NewRef(fe), &DeleteRefClosure,
                               GConnectFlags(0));
+        g_signal_connect_data(parse, "pad-removed", G_CALLBACK(&OnPadRemoved), NewRef(fe), &DeleteRefClosure,
+                              GConnectFlags(0));
     } else {
         // The reader puts out every decoded sample, the stated delay included.
         fe->sawAudio = fe->linked = true;
         fe->statedLeading = fe->mp3->LeadingSamples();
     }
+    gsth::Pad convertSink = gsth::Pad::Adopt(gst_element_get_static_pad(convert, "sink"));
+    gst_pad_add_probe(convertSink.get(), GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM, &RefuseTooManyChannels, NewRef(fe),
+                      &DeleteRef);
     // Ahead of the probes below: they see what it makes.
     gst_pad_add_probe(fe->floatSrc, GST_PAD_PROBE_TYPE_BUFFER, &CompactPlanes, nullptr, nullptr);
     fe->blockId = gst_pad_add_probe(

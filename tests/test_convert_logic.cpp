@@ -20,8 +20,10 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 using namespace veltrano;
 
@@ -125,6 +127,48 @@ TEST(Mp3Stream, FramesAreCountedThroughJunkButNotPastTheEnd) {
     Append(other, Frame());
     Append(other, Frame());
     EXPECT_FALSE(AnalyzeMp3Stream(other));
+}
+
+// Two files joined end to end are one stream, however big the second one's
+// tag (cover art is often far longer than any gap between frames).
+TEST(Mp3Stream, JoinedFilesCountAsOneStreamPastABigTag) {
+    Bytes file = Id3Tag();
+    for (int i = 0; i < 5; ++i) Append(file, Frame());
+    Bytes cover = {'I', 'D', '3', 3, 0, 0, 0, 0x08, 0x00, 0x00};  // 128 KiB of tag (syncsafe size)
+    cover.resize(10 + 128 * 1024, 0xFF);  // sync-like bytes inside the tag must not be taken for frames
+    Append(file, cover);
+    for (int i = 0; i < 7; ++i) Append(file, Frame());
+    const auto info = AnalyzeMp3Stream(file);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->audioFrames, 12);
+}
+
+// A file read while another process cuts it short ends the scan sooner; it
+// never takes the process down (a mapped file would, with SIGBUS).
+TEST(Mp3Stream, AFileShrinkingWhileScannedEndsTheScan) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("shrinking.mp3").toStdString();
+    Bytes file;
+    for (int i = 0; i < 20000; ++i) Append(file, Frame());  // 8 MB
+    std::atomic<bool> done{false};
+    {
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                      static_cast<std::streamsize>(file.size()));
+    }
+    std::thread cutter([&] {
+        while (!done.load()) {
+            ASSERT_EQ(::truncate(path.c_str(), 4096), 0);
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
+                                                          static_cast<std::streamsize>(file.size()));
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        if (const auto info = AnalyzeMp3File(path)) {
+            EXPECT_LE(info->audioFrames, 20000);
+        }
+    }
+    done.store(true);
+    cutter.join();
 }
 
 // The frame list a reader starts from: every audio frame where it lies,
