@@ -5,6 +5,8 @@
 #include "core/TimeText.h"
 #include "formats/WavFinish.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <thread>
 
@@ -208,7 +210,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         Notify("hr = pWriter->SetFileName( Filename, NULL );", r);
         return r;
     }
-    if (Result r = pGraph->AddFilter(pWriter->BaseFilter(), "Writer"); r.failed()) {
+    if (Result r = pGraph->AddFilter(pWriter->BaseFilter(), kWriterName); r.failed()) {
         Notify("hr = pGraph->AddFilter( pWriterBase, Writer );", r);
         return r;
     }
@@ -306,7 +308,7 @@ void ConversionEngine::OnGraphNotify() {
     GraphEvent event;
     while (Running() && job_.pEvent && job_.pEvent->GetEvent(event, 0).succeeded()) {
         const long code = event.code;
-        std::string text = std::move(event.text);
+        std::string text = FailureNamingItsFile(event);
         (void)job_.pEvent->FreeEventParams(event);  // the event is a value; nothing can fail
         if (code == EC_COMPLETE) {
             OnGraphComplete();
@@ -349,6 +351,13 @@ void ConversionEngine::OnGraphComplete() {
     EndCommitted(Outcome::Done);
 }
 
+std::string ConversionEngine::FailureNamingItsFile(const GraphEvent& event) const {
+    // The writer's failures are the output's; everything else is the source's.
+    const std::string& file = event.source == kWriterName ? request_.outputPath : request_.source.audioPath;
+    if (event.text.find(file) != std::string::npos) return event.text;
+    return file + ": " + event.text;
+}
+
 void ConversionEngine::CheckProgress() {
     if (outcome_ != Outcome::Running || !progress_) return;
     const std::uint64_t delivered = progress_->FramesDelivered();
@@ -358,6 +367,11 @@ void ConversionEngine::CheckProgress() {
     failureText_ = "The conversion of " + request_.source.audioPath + " made no progress for " +
                    std::to_string(stalledSeconds_) + " seconds; the file may be damaged.";
     progressCheck_.stop();
+    // The stalled graph may never come down to remove its part file, and the
+    // program may end first: the part goes now (its writer only holds it open).
+    if (writer_) {
+        if (const std::string part = writer_->PartFileName(); !part.empty()) ::unlink(part.c_str());
+    }
     ReleaseJob(true);
     End(Outcome::Failed);
 }

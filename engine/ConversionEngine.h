@@ -41,6 +41,8 @@ struct ConversionSource {
 };
 
 inline constexpr int kStallSeconds = 10;
+// The writer's name in the graph: its failures are the output file's.
+inline constexpr const char* kWriterName = "Writer";
 
 struct ConversionRequest {
     ConversionSource source;
@@ -134,6 +136,8 @@ private:
     Result StartGraph(const std::shared_ptr<FilterGraph>& graph);
 
     void OnGraphNotify();
+    // A graph's failure, with the file it concerns named when its text does not.
+    std::string FailureNamingItsFile(const GraphEvent& event) const;
     void CheckProgress();
     void OnGraphComplete();
     void FinishDrain();

@@ -42,6 +42,8 @@ inline constexpr GstClockTime kMaxPadding = GST_SECOND / 4;
 inline constexpr int kMaxHoleSeconds = 10;
 // The most channels a source may have: the converter carries up to 8.
 inline constexpr int kMaxSourceChannels = 8;
+// The highest source rate taken: what the converter puts out at most.
+inline constexpr int kMaxSourceRate = 768000;
 // Decoders put out a few milliseconds at a time; the front end hands on
 // batches of this many frames, so the threads behind it wake seldom.
 inline constexpr std::int64_t kBatchFrames = 8192;

@@ -209,6 +209,15 @@ bool OnCaps(GroupFrontEnd& fe, GstEvent* e) {
     fe.planar = GST_AUDIO_INFO_LAYOUT(&ai) == GST_AUDIO_LAYOUT_NON_INTERLEAVED;
     fe.shorts = GST_AUDIO_INFO_FORMAT(&ai) == GST_AUDIO_FORMAT_S16LE;
     if (fe.rate > 0) return true;
+    // A rate read from a damaged header would size the resampler's tables
+    // beyond any memory (2147483647 Hz asked for gigabytes).
+    if (GST_AUDIO_INFO_RATE(&ai) > kMaxSourceRate) {
+        PostStreamError(fe, GST_STREAM_ERROR_FORMAT,
+                        "The sound of " + fe.path + " states " + std::to_string(GST_AUDIO_INFO_RATE(&ai)) +
+                            " samples per second; at most " + std::to_string(kMaxSourceRate) + " can be converted.");
+        fe.state = CutState::Finished;
+        return false;
+    }
     fe.channels = GST_AUDIO_INFO_CHANNELS(&ai);
     fe.rate = GST_AUDIO_INFO_RATE(&ai);
     fe.bpf = static_cast<int>(sizeof(float)) * fe.channels;

@@ -333,7 +333,8 @@ TEST_F(Engine, WriteFailuresAreReported) {
         const ScopedFileSizeLimit diskFull(64 * 1024);
         const Conversion full = Convert(Path("noise.flac"), 0.0, 4.0, Format(44100, 2, 16), Path("full.wav"));
         EXPECT_EQ(full.outcome, Outcome::Failed);
-        EXPECT_EQ(full.failure, "Could not write to resource. (File too large)");
+        // The failure names the file it concerns: here the output.
+        EXPECT_EQ(full.failure, Path("full.wav") + ": Could not write to resource. (File too large)");
     }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("full.wav"))));
     // A device is refused by the writer itself, before anything is written
@@ -366,7 +367,7 @@ TEST_F(Engine, MediaWithoutSoundFailsWithAClearText) {
     ASSERT_TRUE(MakeVideo(Path("silent.mp4"), silent));
     const Conversion r = Convert(Path("silent.mp4"), 0.0, 1.0, Format(44100, 2, 16), Path("silent.wav"));
     EXPECT_EQ(r.outcome, Outcome::Failed);
-    EXPECT_EQ(r.failure, "The media file has no sound stream.");
+    EXPECT_EQ(r.failure, Path("silent.mp4") + ": The media file has no sound stream.");
 }
 
 TEST_F(Engine, TimelineWithoutGroupStopsAtTheGroupCount) {

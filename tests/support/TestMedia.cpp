@@ -349,6 +349,10 @@ bool MakeVideo(const std::string& path, const VideoSpec& spec, std::string* erro
     return RunLaunch(desc, spec.withAudio ? &audio : nullptr, error);
 }
 
+bool MakeWithPipeline(const std::string& description, std::string* error) {
+    return RunLaunch(description, nullptr, error);
+}
+
 bool MakeZeroByteFile(const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     return bool(out);

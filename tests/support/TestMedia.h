@@ -67,6 +67,9 @@ bool StateAacPriming(const std::string& path, int primingFrames, std::int64_t co
 // The priming avenc_aac puts in front of the sound, in samples.
 inline constexpr int kAacEncoderPriming = 1024;
 
+// Runs a gst-launch description (ending in a filesink) to its end.
+bool MakeWithPipeline(const std::string& description, std::string* error = nullptr);
+
 // Extension used for a kind (".mp3", ".ogg", ...).
 const char* ExtensionOf(AudioKind kind);
 
