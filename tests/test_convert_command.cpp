@@ -192,7 +192,7 @@ TEST_F(ConvertCommand, RateRefusals) {
     dlg_->OnConvert();
     ASSERT_EQ(boxes_.shown().size(), 1u);
     EXPECT_EQ(boxes_.shown()[0].caption, "error");
-    EXPECT_EQ(boxes_.shown()[0].text, *WaveFormatRefusal(kCustomRateRow, 0, 0, 1500000000));
+    EXPECT_EQ(boxes_.shown()[0].text, *WaveFormatRefusal(ComputeOutputWaveFormat(kCustomRateRow, 0, 0, 1500000000)));
     EXPECT_EQ(dlg_->m_bConverting, 0);
 }
 
