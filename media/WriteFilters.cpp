@@ -48,7 +48,8 @@ gsth::Caps MixCaps(int channels) {
 }
 
 // The source's own channels, with their positions, up to 8; more are mixed
-// down to 7.1 (unpositioned ones are cut to the first 8).
+// down to 7.1. (Unpositioned channels cannot be mixed: more than 8 of them
+// fail to negotiate, as they do when stereo is wanted.)
 gsth::Caps SourceMixCaps(const GstAudioInfo& in) {
     const int channels = GST_AUDIO_INFO_CHANNELS(&in);
     if (channels <= 2 && !(in.flags & GST_AUDIO_FLAG_UNPOSITIONED)) return MixCaps(channels);
@@ -151,7 +152,8 @@ struct MixChoice {
         const bool known = gst_audio_info_from_caps(&in, caps);
         const bool stereo = known && IsPositionedStereo(in);
         const int wanted = self->wanted.load();
-        gsth::Caps mix = wanted == kSourceChannels && known ? SourceMixCaps(in) : MixCaps(stereo && wanted == 1 ? 2 : wanted);
+        gsth::Caps mix =
+            wanted == kSourceChannels && known ? SourceMixCaps(in) : MixCaps(stereo && wanted == 1 ? 2 : wanted);
         g_object_set(self->mixCaps.get(), "caps", mix.get(), nullptr);
         return GST_PAD_PROBE_OK;
     }

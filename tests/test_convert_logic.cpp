@@ -238,7 +238,8 @@ TEST(FormatChecks, PcmTheConverterCanPutOut) {
 
 TEST(FormatChecks, WideFloatAndTheSourcesChannels) {
     for (std::uint16_t bits : {24, 32})
-        for (std::uint16_t channels : {1, 2, 6, 8}) EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(96000, channels, bits)));
+        for (std::uint16_t channels : {1, 2, 6, 8})
+            EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(96000, channels, bits)));
     WaveFormatEx f = MakePcmFormat(48000, 6, 32);
     f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
     EXPECT_FALSE(PcmFormatProblem(f));

@@ -71,7 +71,8 @@ TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
             QStyleOptionComboBox option;
             option.initFrom(c);
             option.currentText = c->itemText(i);
-            const QRect text = c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
+            const QRect text =
+                c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
             EXPECT_GE(text.width(), c->fontMetrics().horizontalAdvance(c->itemText(i)))
                 << c->objectName().toStdString() << ": " << c->itemText(i).toStdString();
         }

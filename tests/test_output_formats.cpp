@@ -4,7 +4,6 @@
 // one read back by ffprobe as well.
 
 #include "engine/ConversionEngine.h"
-#include "formats/WavHeader.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -86,30 +85,43 @@ Pcm ChannelTones(double seconds, int rate, const std::vector<double>& frequencie
     return pcm;
 }
 
+void Put(std::string& to, std::uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) to.push_back(char((v >> (8 * i)) & 0xFF));
+}
+
 // A 16-bit extensible WAV file stating 'mask', a tone of its own on each
 // channel: GStreamer reads its positions from it (wavenc would write none,
 // flacenc takes no other 6-channel layout than 5.1 with rear speakers).
 bool WriteSurroundWav(const std::string& path, double seconds, const std::vector<double>& frequencies, double level,
                       std::uint32_t mask) {
-    const int rate = 48000;
+    const std::uint32_t rate = 48000;
+    const auto channels = std::uint16_t(frequencies.size());
     const auto frames = std::uint64_t(std::llround(seconds * rate));
-    wav::Format f;
-    f.channels = std::uint16_t(frequencies.size());
-    f.sampleRate = rate;
-    f.bitsPerSample = 16;
-    f.channelMask = mask;
-    const auto header = wav::BuildHeader(f, {}, wav::Container::Riff, frames * f.BlockAlign());
+    const std::uint64_t dataBytes = frames * channels * 2;
+    std::string head = "RIFF";
+    Put(head, 4 + 8 + 40 + 8 + dataBytes, 4);
+    head += "WAVEfmt ";
+    Put(head, 40, 4);
+    Put(head, 0xFFFE, 2);
+    Put(head, channels, 2);
+    Put(head, rate, 4);
+    Put(head, rate * channels * 2, 4);
+    Put(head, channels * 2u, 2);
+    Put(head, 16, 2);
+    Put(head, 22, 2);
+    Put(head, 16, 2);
+    Put(head, mask, 4);
+    head += std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 16);  // PCM
+    head += "data";
+    Put(head, dataBytes, 4);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
-    std::vector<char> frame;
+    out << head;
+    std::string frame;
     for (std::uint64_t n = 0; n < frames; ++n) {
         frame.clear();
-        for (double hz : frequencies) {
-            const auto v = std::int16_t(std::lround(level * 32767.0 * std::sin(2 * kPi * hz * double(n) / rate)));
-            frame.push_back(char(v & 0xFF));
-            frame.push_back(char((v >> 8) & 0xFF));
-        }
-        out.write(frame.data(), std::streamsize(frame.size()));
+        for (double hz : frequencies)
+            Put(frame, std::uint16_t(std::lround(level * 32767.0 * std::sin(2 * kPi * hz * double(n) / rate))), 2);
+        out << frame;
     }
     return bool(out);
 }
@@ -302,6 +314,24 @@ TEST_F(OutputFormats, OtherLayoutsKeepTheirOwnMask) {
             EXPECT_EQ(FfProbeStream(out).value("channel_layout").toString(), k.layout);
         }
     }
+}
+
+// More than 8 channels with positions: mixed down to 7.1, which keeps the
+// speakers 7.1 has, each with its own tone.
+TEST_F(OutputFormats, MoreThanEightChannelsAreMixedToSevenOne) {
+    const std::string src = Path("ten.wav");
+    // 7.1's speakers and two it lacks: front left and right of centre (0x40, 0x80).
+    const std::vector<double> tones = {200, 300, 500, 700, 1100, 1300, 1700, 1900, 2300, 2900};
+    ASSERT_TRUE(WriteSurroundWav(src, 1.0, tones, 0.3, 0x6FF));
+    const OutputWaveFormat f = MakeOutputWaveFormat(48000, kSourceChannels, 32, SampleKind::Float);
+    const Conversion c = Convert(src, 1.0, f, Path("seven-one-of-ten.wav"));
+    ASSERT_EQ(c.outcome, Outcome::Done) << c.failure;
+    ExpectHeader(c.wav, f, 8, 0x63F);
+    EXPECT_EQ(c.written.nChannels, 8);
+    // FL FR FC LFE BL BR stay in their places, as do SL SR (the source's last two).
+    const std::size_t from[] = {0, 1, 2, 3, 4, 5, 8, 9};
+    for (int ch = 0; ch < 8; ++ch)
+        EXPECT_GT(ToneLevel(c.wav.channel(ch), 48000, tones[from[ch]]), 0.1) << "channel " << ch;
 }
 
 // Stopped, a conversion that kept the source's channels leaves a complete
