@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 
 using namespace veltrano;
@@ -348,7 +349,10 @@ TEST_F(OutputFormats, StoppedSurroundConversionIsComplete) {
         ASSERT_TRUE(c.wav.ok) << c.wav.error;
         EXPECT_EQ(c.wav.riffSize, c.wav.fileSize - 8);
         EXPECT_EQ(c.wav.dataOffset + c.wav.dataSize, c.wav.fileSize);
-        EXPECT_LT(c.wav.frames(), 120u * 48000u);
+        // A fast machine may have converted everything before the stop came.
+        EXPECT_LE(c.wav.frames(), 120u * 48000u);
+        std::printf("  stopped after %d ms: %llu frames\n", stopAfterMs,
+                    static_cast<unsigned long long>(c.wav.frames()));
         if (c.wav.frames() == 0) continue;  // stopped before the first sample: any header will do
         ExpectHeader(c.wav, f, 6, 0x3F);
         EXPECT_EQ(c.written.nChannels, 6);
