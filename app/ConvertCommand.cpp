@@ -65,9 +65,7 @@ void ConverterDialog::OnConvert() {
     in.startTime = m_rtStartTime;
     in.endTime = m_rtEndTime;
     in.hasSound = m_bMediaHasSound;
-    in.indexSamplesPerSec = m_nIndexSamplesPerSec;
-    in.indexChannels = m_nIndexChannels;
-    in.indexBitsPerSample = m_nIndexBitsPerSample;
+    in.format = CurrentOutputWaveFormat();
     in.customSamplesPerSec = m_nCustomSamplesPerSec;
     // An existing output is replaced only once the new one is written.
     const auto askReplace = [&boxes](const std::string& question) {
@@ -84,7 +82,7 @@ void ConverterDialog::OnConvert() {
     request.source.startTime = m_rtStartTime;
     request.source.endTime = m_rtEndTime;
     request.outputPath = output;
-    request.format = CurrentOutputWaveFormat();
+    request.format = in.format;
     request.dither = m_hInstance->settings().GetProfileInt(QString::fromLatin1(kSectionSetup), QStringLiteral("dither"),
                                                            1) != 0;
     if (!m_pEngine) {

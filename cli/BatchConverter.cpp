@@ -32,7 +32,7 @@ int ExitStatusOf(ConvertCheck check) {
 }  // namespace
 
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
-                                      const ConvertOptions& options, const FormatRows& rows) {
+                                      const ConvertOptions& options, const OutputWaveFormat& format) {
     FilePreparation prep;
     if (file.sameOutputAs)
         return Refused(prep, kExitOutputRefused, SameOutputText(file.output, plan[*file.sameOutputAs].input));
@@ -56,10 +56,8 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     in.hasSound = probe.hasAudio;
     for (const PlannedFile& other : plan)
         if (&other != &file) in.otherInputs.push_back(other.input);
-    in.indexSamplesPerSec = rows.samplesPerSec;
-    in.indexChannels = rows.channels;
-    in.indexBitsPerSample = rows.bitsPerSample;
-    in.customSamplesPerSec = rows.customSamplesPerSec;
+    in.format = format;
+    in.customSamplesPerSec = options.rate;
     if (const auto refusal = CheckConversion(in, [&](const std::string&) { return options.overwrite; })) {
         std::string text = refusal->text;
         if (refusal->check == ConvertCheck::Replace)
@@ -73,8 +71,7 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     prep.request.source.endTime = in.endTime;
     prep.request.outputPath = file.output;
     prep.request.dither = options.dither;
-    prep.request.format = ComputeOutputWaveFormat(rows.samplesPerSec, rows.channels, rows.bitsPerSample,
-                                                  rows.customSamplesPerSec);
+    prep.request.format = format;
     return prep;
 }
 
@@ -84,9 +81,9 @@ struct BatchConverter::Job {
     ConversionEngine conversion;
 };
 
-BatchConverter::BatchConverter(ConvertOptions options, const FormatRows& rows, ConsoleReport& report,
+BatchConverter::BatchConverter(ConvertOptions options, const OutputWaveFormat& format, ConsoleReport& report,
                                std::function<bool()> stopRequested)
-    : options_(std::move(options)), rows_(rows), report_(report), stopRequested_(std::move(stopRequested)) {
+    : options_(std::move(options)), format_(format), report_(report), stopRequested_(std::move(stopRequested)) {
     plan_ = PlanOutputs(options_.inputs, options_.output, options_.outputDir);
     results_.resize(plan_.size());
     batch_ = plan_.size() > 1;
@@ -140,7 +137,7 @@ void BatchConverter::StartMore() {
 
 void BatchConverter::StartFile(std::size_t index) {
     const PlannedFile& file = plan_[index];
-    const FilePreparation prep = PrepareFileConversion(file, plan_, options_, rows_);
+    const FilePreparation prep = PrepareFileConversion(file, plan_, options_, format_);
     if (prep.status != kExitDone) {
         for (const std::string& m : prep.messages) report_.Error(MessagePrefix(index) + m);
         Record(index, FileState::Failed, prep.status);

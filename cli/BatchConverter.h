@@ -35,14 +35,14 @@ struct FilePreparation {
 // Measures the input and applies the Convert command's checks, in its order.
 // Other inputs of the run count as sources too: no output may replace one.
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
-                                      const ConvertOptions& options, const FormatRows& rows);
+                                      const ConvertOptions& options, const OutputWaveFormat& format);
 
 class BatchConverter : public QObject {
     Q_OBJECT
 
 public:
     // stopRequested is asked before each file is started (a signal handler's flag).
-    BatchConverter(ConvertOptions options, const FormatRows& rows, ConsoleReport& report,
+    BatchConverter(ConvertOptions options, const OutputWaveFormat& format, ConsoleReport& report,
                    std::function<bool()> stopRequested);
     ~BatchConverter() override;
 
@@ -68,7 +68,7 @@ private:
     std::string FinishedLine(std::size_t index, const char* what) const;
 
     ConvertOptions options_;
-    FormatRows rows_;
+    OutputWaveFormat format_;
     ConsoleReport& report_;
     std::function<bool()> stopRequested_;
     std::vector<PlannedFile> plan_;

@@ -1,7 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include "core/WaveFormat.h"
-
 #include <charconv>
 #include <cstdio>
 
@@ -97,11 +95,21 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
         if (!ParseInt(value, opt.rate)) return "the rate must be a whole number of samples per second";
         return {};
     case Opt::Channels:
+        if (value == "source") {
+            opt.channels = kSourceChannels;
+            return {};
+        }
         if (!ParseInt(value, opt.channels) || (opt.channels != 1 && opt.channels != 2))
-            return "the channels must be 1 or 2";
+            return "the channels must be 1, 2 or source";
         return {};
     case Opt::Bits:
-        if (!ParseInt(value, opt.bits) || (opt.bits != 8 && opt.bits != 16)) return "the bits must be 8 or 16";
+        opt.sampleKind = value == "32f" ? SampleKind::Float : SampleKind::Integer;
+        if (value == "32f") {
+            opt.bits = 32;
+            return {};
+        }
+        if (!ParseInt(value, opt.bits) || (opt.bits != 8 && opt.bits != 16 && opt.bits != 24 && opt.bits != 32))
+            return "the bits must be 8, 16, 24, 32 or 32f";
         return {};
     case Opt::Dither:
         if (value != "tpdf" && value != "none") return "the dither must be tpdf or none";
@@ -226,8 +234,9 @@ std::string ConvertUsageText() {
            "                         the extension replaced by .wav (DIR/song.wav)\n"
            "  -j, --jobs N           files converted at once (default: the number of cores)\n"
            "  -r, --rate N           samples per second (default 44100)\n"
-           "  -c, --channels N       1 or 2 (default 2)\n"
-           "  -b, --bits N           8 or 16 (default 16)\n"
+           "  -c, --channels N       1, 2 (the default) or source: the source's own channels\n"
+           "                         (up to 8, in their places; more are mixed to 7.1)\n"
+           "  -b, --bits N           8, 16 (the default), 24, 32 (integer) or 32f (float)\n"
            "      --dither KIND      tpdf (the default) or none: what is added where samples\n"
            "                         lose bits; silence and samples that fit stay exact\n"
            "  -s, --start TIME       selection start (default 0)\n"
@@ -249,6 +258,7 @@ std::string ConvertUsageText() {
            "Examples:\n"
            "  veltrano-convert -o song.wav song.mp3\n"
            "  veltrano-convert -r 22050 -c 1 -s 1:30 -e 2:00 -o part.wav film.mp4\n"
+           "  veltrano-convert -r 96000 -b 24 -c source -o film.wav film.mkv\n"
            "  veltrano-convert -y -j 2 -d wav/ music/*.flac\n"
            "\n"
            "Exit status:\n"
@@ -274,16 +284,9 @@ std::string ProbeReportText(MediaTime length) {
     return text;
 }
 
-FormatRows FormatRowsFor(int rate, int channels, int bits) {
-    FormatRows rows;
-    rows.samplesPerSec = kCustomRateRow;
-    rows.customSamplesPerSec = rate;
-    for (std::size_t i = 0; i < kSamplesPerSecValues.size(); ++i) {
-        if (kSamplesPerSecValues[i] == rate) rows.samplesPerSec = static_cast<int>(i);
-    }
-    rows.channels = channels == 1 ? 1 : 0;
-    rows.bitsPerSample = bits == 8 ? 1 : 0;
-    return rows;
+OutputWaveFormat OutputFormatFor(const ConvertOptions& options) {
+    return MakeOutputWaveFormat(static_cast<std::uint32_t>(options.rate), static_cast<std::uint16_t>(options.channels),
+                                static_cast<std::uint16_t>(options.bits), options.sampleKind);
 }
 
 }  // namespace veltrano

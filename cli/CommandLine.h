@@ -2,6 +2,7 @@
 // The command line of veltrano-convert, parsed without side effects.
 
 #include "core/MediaTime.h"
+#include "core/WaveFormat.h"
 
 #include <optional>
 #include <string>
@@ -28,8 +29,9 @@ struct ConvertOptions {
     std::string outputDir;            // -d: the folder the outputs are named into
     std::optional<int> jobs;          // files converted at once; the number of cores when not given
     int rate = 44100;
-    int channels = 2;
-    int bits = 16;
+    int channels = 2;  // 1, 2, or kSourceChannels (-c source)
+    int bits = 16;     // 8, 16, 24 or 32
+    SampleKind sampleKind = SampleKind::Integer;  // Float: -b 32f
     MediaTime start = 0;
     std::optional<MediaTime> end;  // the exact end of the media when not given
     bool overwrite = false;
@@ -57,14 +59,7 @@ std::string ConvertUsageText();
 // "length: SECONDS" (three decimals) and "whole: HH:MM:SS" (whole seconds, truncated).
 std::string ProbeReportText(MediaTime length);
 
-// The dialog's list rows for a rate, channel count and sample width (a rate
-// outside the list takes the custom row).
-struct FormatRows {
-    int samplesPerSec = 1;
-    int channels = 0;
-    int bitsPerSample = 0;
-    int customSamplesPerSec = 44100;
-};
-FormatRows FormatRowsFor(int rate, int channels, int bits);
+// The format the options ask for; the rate is checked by the caller.
+OutputWaveFormat OutputFormatFor(const ConvertOptions& options);
 
 }  // namespace veltrano

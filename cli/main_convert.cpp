@@ -92,15 +92,13 @@ int main(int argc, char** argv) {
 
     // The format is the same for every file: a bad one is refused before any file is touched.
     if (opt.rate <= 0) return Refuse(kExitBadArguments, kRateTooSmallText);
-    const FormatRows rows = FormatRowsFor(opt.rate, opt.channels, opt.bits);
-    if (const auto refusal = WaveFormatRefusal(rows.samplesPerSec, rows.channels, rows.bitsPerSample,
-                                               rows.customSamplesPerSec))
-        return Refuse(kExitBadArguments, *refusal);
+    const OutputWaveFormat format = OutputFormatFor(opt);
+    if (const auto refusal = WaveFormatRefusal(format)) return Refuse(kExitBadArguments, *refusal);
     if (!opt.outputDir.empty() && !IsFolder(opt.outputDir))
         return Refuse(kExitOutputRefused, NotAFolderText(opt.outputDir));
 
     ConsoleReport report(opt.quiet);
-    BatchConverter batch(opt, rows, report, [] { return g_stopRequested != 0; });
+    BatchConverter batch(opt, format, report, [] { return g_stopRequested != 0; });
     QSocketNotifier onSignal(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&onSignal, &QSocketNotifier::activated, [&batch] {
         char byte;

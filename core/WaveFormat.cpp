@@ -8,25 +8,44 @@
 namespace veltrano {
 
 namespace {
-std::uint16_t ChannelsOf(int row) { return row == 1 ? 1 : 2; }
-std::uint16_t BitsOf(int row) { return row == 1 ? 8 : 16; }
-std::uint64_t RateOf(int row, int custom) {
+std::uint16_t ChannelsOf(int row) {
+    if (row == 1) return 1;
+    if (row == kSourceChannelsRow) return kSourceChannels;
+    return 2;
+}
+std::uint16_t BitsOf(int row) {
+    switch (row) {
+    case 1: return 8;
+    case 2: return 24;
+    case 3: return 32;
+    default: return 16;
+    }
+}
+SampleKind KindOf(int bitsRow) { return bitsRow == 3 ? SampleKind::Float : SampleKind::Integer; }
+std::uint32_t RateOf(int row, int custom) {
     if (row >= 0 && row < static_cast<int>(kSamplesPerSecValues.size()))
-        return static_cast<std::uint64_t>(kSamplesPerSecValues[static_cast<std::size_t>(row)]);
+        return static_cast<std::uint32_t>(kSamplesPerSecValues[static_cast<std::size_t>(row)]);
     if (row == kCustomRateRow) return static_cast<std::uint32_t>(custom);
     return 44100;
 }
 }  // namespace
 
-OutputWaveFormat ComputeOutputWaveFormat(int indexSamplesPerSec, int indexChannels, int indexBitsPerSample,
-                                         int customSamplesPerSec) {
+OutputWaveFormat MakeOutputWaveFormat(std::uint32_t samplesPerSec, std::uint16_t channels,
+                                      std::uint16_t bitsPerSample, SampleKind kind) {
     OutputWaveFormat f;
-    f.nSamplesPerSec = static_cast<std::uint32_t>(RateOf(indexSamplesPerSec, customSamplesPerSec));
-    f.nChannels = ChannelsOf(indexChannels);
-    f.wBitsPerSample = BitsOf(indexBitsPerSample);
+    f.nSamplesPerSec = samplesPerSec;
+    f.nChannels = channels;
+    f.kind = kind;
+    f.wBitsPerSample = kind == SampleKind::Float ? 32 : bitsPerSample;
     f.nBlockAlign = static_cast<std::uint16_t>(f.wBitsPerSample / 8 * f.nChannels);
     f.nAvgBytesPerSec = static_cast<std::uint32_t>(std::uint64_t{f.nBlockAlign} * f.nSamplesPerSec);
     return f;
+}
+
+OutputWaveFormat ComputeOutputWaveFormat(int indexSamplesPerSec, int indexChannels, int indexBitsPerSample,
+                                         int customSamplesPerSec) {
+    return MakeOutputWaveFormat(RateOf(indexSamplesPerSec, customSamplesPerSec), ChannelsOf(indexChannels),
+                                BitsOf(indexBitsPerSample), KindOf(indexBitsPerSample));
 }
 
 int ParseCustomSamplesPerSec(std::string_view text) {
@@ -47,12 +66,12 @@ int ParseCustomSamplesPerSec(std::string_view text) {
     return static_cast<int>(value);
 }
 
-std::optional<std::string> WaveFormatRefusal(int indexSamplesPerSec, int indexChannels, int indexBitsPerSample,
-                                             int customSamplesPerSec) {
-    const std::uint64_t rate = RateOf(indexSamplesPerSec, customSamplesPerSec);
-    const std::uint64_t block = std::uint64_t{BitsOf(indexBitsPerSample)} / 8 * ChannelsOf(indexChannels);
+std::optional<std::string> WaveFormatRefusal(const OutputWaveFormat& format) {
+    const std::uint64_t rate = format.nSamplesPerSec;
+    const std::uint64_t channels = format.SourceChannels() ? kMaxOutputChannels : format.nChannels;
+    const std::uint64_t block = std::uint64_t{format.wBitsPerSample} / 8 * channels;
     char text[256];
-    if (rate * block <= UINT32_MAX) {
+    if (block == 0 || rate * block <= UINT32_MAX) {
         // A rate the converter cannot produce is refused, never written at another one.
         if (rate <= kMaxConverterSamplesPerSec) return std::nullopt;
         std::snprintf(text, sizeof text, "The converter cannot produce %llu samples per second (1 to %u).",

@@ -14,14 +14,25 @@ WaveFormatEx MakePcmFormat(std::uint32_t samplesPerSec, std::uint16_t channels, 
     return f;
 }
 
+WaveFormatEx WithChannels(WaveFormatEx f, std::uint16_t channels) {
+    f.nChannels = channels;
+    f.nBlockAlign = static_cast<std::uint16_t>(f.wBitsPerSample / 8 * channels);
+    f.nAvgBytesPerSec = static_cast<std::uint32_t>(std::uint64_t{f.nBlockAlign} * f.nSamplesPerSec);
+    return f;
+}
+
 std::optional<std::string> PcmFormatProblem(const WaveFormatEx& f) {
     char text[200];
-    if (f.wFormatTag != WAVE_FORMAT_PCM) {
-        std::snprintf(text, sizeof text, "The format tag %u is not PCM.", unsigned{f.wFormatTag});
+    if (f.wFormatTag != WAVE_FORMAT_PCM && f.wFormatTag != WAVE_FORMAT_IEEE_FLOAT) {
+        std::snprintf(text, sizeof text, "The format tag %u is neither PCM nor IEEE float.", unsigned{f.wFormatTag});
         return text;
     }
-    if (f.nChannels < 1 || f.nChannels > 8) {
+    if (f.nChannels > 8) {
         std::snprintf(text, sizeof text, "PCM cannot carry %u channels (1 to 8).", unsigned{f.nChannels});
+        return text;
+    }
+    if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample != 32) {
+        std::snprintf(text, sizeof text, "Float samples are 32 bits, not %u.", unsigned{f.wBitsPerSample});
         return text;
     }
     if (f.wBitsPerSample != 8 && f.wBitsPerSample != 16 && f.wBitsPerSample != 24 && f.wBitsPerSample != 32) {

@@ -267,6 +267,8 @@ Result ConversionEngine::SetWrittenFormat(CaptureGraphBuilder& builder, const Fi
     pmt.wBitsPerSample = request_.format.wBitsPerSample;
     pmt.nSamplesPerSec = request_.format.nSamplesPerSec;
     pmt.nAvgBytesPerSec = request_.format.nAvgBytesPerSec;
+    // Float has a tag of its own; integers keep the one the converter reported.
+    if (request_.format.kind == SampleKind::Float) pmt.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
     // A format the converter cannot produce ends the build: writing another
     // one than was asked for would be a wrong result called done.
     if (Result r = pASC->SetFormat(pmt); r.failed()) {
@@ -407,7 +409,11 @@ Result ConversionEngine::CommitCutOffPart() {
     writer_->KeepPartOnStop();
     if (job_.pControl) (void)job_.pControl->Stop();  // a graph always goes down
     const std::string part = writer_->PartFileName();
-    if (part.empty() || !FinishWavFile(part, writtenFormat_))
+    // Channels never negotiated: nothing was written, and an empty file
+    // gets the header of the group's default channels.
+    WaveFormatEx header = WrittenFormat();
+    if (header.nChannels == kSourceChannels) header = WithChannels(header, DefaultGroupFormat().nChannels);
+    if (part.empty() || !FinishWavFile(part, header))
         return Result(E_FAIL, "The part written before the stop could not be finished.");
     return writer_->Commit();
 }
@@ -432,8 +438,9 @@ void ConversionEngine::ReleaseJob(bool stalled) {
     drainTimeout_.stop();
     progressCheck_.stop();
     if (job_.pEvent) (void)job_.pEvent->SetNotifyWindow(nullptr, 0, 0);  // stopping notifications cannot fail
-    // The share written stays readable after the release.
+    // The share written and the channels stay readable after the release.
     lastPercent_ = ProgressPercent();
+    writtenFormat_ = WrittenFormat();
     if (stalled) {
         // What the graph holds goes with it; its writer removes its part file
         // once the graph is down, whenever that is.
@@ -452,6 +459,12 @@ void ConversionEngine::ReleaseJob(bool stalled) {
     job_.pTimeline.reset();
     writer_.reset();
     progress_.reset();
+}
+
+WaveFormatEx ConversionEngine::WrittenFormat() const {
+    if (writtenFormat_.nChannels != kSourceChannels || !progress_) return writtenFormat_;
+    const std::uint16_t channels = progress_->OutputChannels();
+    return channels ? WithChannels(writtenFormat_, channels) : writtenFormat_;
 }
 
 int ConversionEngine::ProgressPercent() const {

@@ -105,9 +105,10 @@ public:
     // Share of the selection written, 0 to 100; after the release, the share
     // the conversion reached.
     int ProgressPercent() const;
-    // Where the conversion writes and in which format.
+    // Where the conversion writes and in which format. With the source's
+    // channels asked for, they are 0 until the converter has seen the sound.
     const std::string& OutputPath() const { return request_.outputPath; }
-    WaveFormatEx WrittenFormat() const { return writtenFormat_; }
+    WaveFormatEx WrittenFormat() const;
 
     // While running: the references the conversion holds.
     const ConversionJob& job() const { return job_; }

@@ -77,9 +77,7 @@ std::optional<ConvertRefusal> CheckConversion(const ConvertCheckInput& in,
     if (const auto refusal = OutputFileRefusal(in.output)) return ConvertRefusal{C::OutputKind, *refusal};
     if (FileExists(in.output) && !askReplace(ReplaceQuestionText(in.output))) return ConvertRefusal{C::Replace, {}};
     if (in.customSamplesPerSec <= 0) return ConvertRefusal{C::Rate, kRateTooSmallText};
-    if (const auto refusal = WaveFormatRefusal(in.indexSamplesPerSec, in.indexChannels, in.indexBitsPerSample,
-                                               in.customSamplesPerSec))
-        return ConvertRefusal{C::FormatRange, *refusal};
+    if (const auto refusal = WaveFormatRefusal(in.format)) return ConvertRefusal{C::FormatRange, *refusal};
     return std::nullopt;
 }
 

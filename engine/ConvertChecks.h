@@ -54,10 +54,9 @@ struct ConvertCheckInput {
     MediaTime endTime = 0;
     bool hasSound = true;                  // the media's probe found a sound stream
     std::vector<std::string> otherInputs;  // other media of the same run: no output may replace one
-    // The format choice: the rows of the lists and the custom rate.
-    int indexSamplesPerSec = 1;
-    int indexChannels = 0;
-    int indexBitsPerSample = 0;
+    // The format chosen, and the custom rate's number, which must be above
+    // 0 whichever rate was chosen.
+    OutputWaveFormat format;
     int customSamplesPerSec = 44100;
 };
 

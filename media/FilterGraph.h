@@ -56,7 +56,8 @@ public:
     virtual ~StreamConfig() = default;
     virtual Result GetFormat(WaveFormatEx& format) = 0;
     // Refuses (VFW_E_INVALIDMEDIATYPE, with the reason as text) a format the
-    // converter cannot put out as PCM; the format stays as it was.
+    // converter cannot put out as PCM or float; the format stays as it was.
+    // 0 channels keeps the source's.
     virtual Result SetFormat(const WaveFormatEx& format) = 0;
 };
 
@@ -162,8 +163,9 @@ private:
 
 Result CreateFileWriter(std::shared_ptr<FileWriter>& writer);
 
-// The format converter: down-mixes, resamples and converts the sample format,
-// once, in floating point; its output is cut to the length of the stream it
+// The format converter: down-mixes (or keeps the source's channels, up to 8,
+// with their positions), resamples and converts the sample format, once, in
+// floating point; its output is cut to the length of the stream it
 // is given. Until SetFormat it puts out the group's default format.
 class AcmWrapper {
 public:
@@ -173,6 +175,9 @@ public:
     // Frames put out so far, and the frames the stream is to hold (0 until known).
     std::uint64_t FramesDelivered() const;
     std::uint64_t FramesExpected() const;
+    // Channels of the output once negotiated (the source's, when its own were
+    // asked for); 0 until then.
+    std::uint16_t OutputChannels() const;
     // TPDF dither where samples lose bits (on unless told otherwise).
     void SetDither(bool dither);
 

@@ -1,12 +1,14 @@
 // The filters behind the group output: the format converter, the WAV
 // multiplexer and the file writer.
 
+#include "core/WaveFormat.h"
 #include "media/elements/ConverterElement.h"
 #include "media/FilterGraphGst.h"
 #include "media/elements/WavWriter.h"
 
 #include <gst/audio/audio.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -15,8 +17,9 @@ namespace veltrano {
 
 namespace {
 
-const char* SampleFormatFor(int bits) {
-    switch (bits) {
+const char* SampleFormatFor(const WaveFormatEx& f) {
+    if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) return "F32LE";
+    switch (f.wBitsPerSample) {
     case 8: return "U8";
     case 16: return "S16LE";
     case 24: return "S24LE";
@@ -30,19 +33,44 @@ void SetChannelPositions(GstCaps* c, int channels) {
     if (channels == 2) gst_caps_set_simple(c, "channel-mask", GST_TYPE_BITMASK, guint64{0x3}, nullptr);
 }
 
+// Channels 0 leaves them open: the source's pass as they come.
+void SetChannels(GstCaps* c, int channels) {
+    if (channels == 0) return;
+    gst_caps_set_simple(c, "channels", G_TYPE_INT, channels, nullptr);
+    SetChannelPositions(c, channels);
+}
+
 gsth::Caps MixCaps(int channels) {
     GstCaps* c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING,
-                                     "interleaved", "channels", G_TYPE_INT, channels, nullptr);
-    SetChannelPositions(c, channels);
+                                     "interleaved", nullptr);
+    SetChannels(c, channels);
+    return gsth::Caps::Adopt(c);
+}
+
+// The source's own channels, with their positions, up to 8; more are mixed
+// down to 7.1. (Unpositioned channels cannot be mixed: more than 8 of them
+// fail to negotiate, as they do when stereo is wanted.)
+gsth::Caps SourceMixCaps(const GstAudioInfo& in) {
+    const int channels = GST_AUDIO_INFO_CHANNELS(&in);
+    if (channels <= 2 && !(in.flags & GST_AUDIO_FLAG_UNPOSITIONED)) return MixCaps(channels);
+    guint64 mask = 0;
+    if (channels > kMaxOutputChannels) {
+        if (!(in.flags & GST_AUDIO_FLAG_UNPOSITIONED)) mask = gst_audio_channel_get_fallback_mask(kMaxOutputChannels);
+    } else if (!(in.flags & GST_AUDIO_FLAG_UNPOSITIONED) &&
+               !gst_audio_channel_positions_to_mask(in.position, channels, FALSE, &mask)) {
+        mask = gst_audio_channel_get_fallback_mask(channels);
+    }
+    GstCaps* c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING,
+                                     "interleaved", "channels", G_TYPE_INT, std::min<int>(channels, kMaxOutputChannels),
+                                     "channel-mask", GST_TYPE_BITMASK, mask, nullptr);
     return gsth::Caps::Adopt(c);
 }
 
 gsth::Caps OutputCaps(const WaveFormatEx& f) {
-    GstCaps* c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, SampleFormatFor(f.wBitsPerSample),
-                                     "layout", G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
-                                     static_cast<int>(f.nSamplesPerSec), "channels", G_TYPE_INT,
-                                     static_cast<int>(f.nChannels), nullptr);
-    SetChannelPositions(c, f.nChannels);
+    GstCaps* c = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, SampleFormatFor(f), "layout",
+                                     G_TYPE_STRING, "interleaved", "rate", G_TYPE_INT,
+                                     static_cast<int>(f.nSamplesPerSec), nullptr);
+    SetChannels(c, f.nChannels);
     return gsth::Caps::Adopt(c);
 }
 
@@ -52,6 +80,7 @@ gsth::Caps OutputCaps(const WaveFormatEx& f) {
 struct OutputCounter {
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<std::uint64_t> expected{0};
+    std::atomic<int> channels{0};  // of the negotiated output; 0 until then
     // Streaming thread only.
     int rate = 0;
     int bpf = 0;
@@ -77,6 +106,7 @@ struct OutputCounter {
                 if (gst_audio_info_from_caps(&ai, caps)) {
                     self->rate = GST_AUDIO_INFO_RATE(&ai);
                     self->bpf = GST_AUDIO_INFO_BPF(&ai);
+                    self->channels.store(GST_AUDIO_INFO_CHANNELS(&ai));
                     self->UpdateLimit();
                 }
             } else if (GST_EVENT_TYPE(e) == GST_EVENT_SEGMENT) {
@@ -106,10 +136,11 @@ struct OutputCounter {
 };
 
 // What the mixing stage lets through: the wanted channels, or stereo as it
-// comes when mono is wanted, which the converter folds in its own pass.
+// comes when mono is wanted, which the converter folds in its own pass, or
+// the source's channels (wanted 0) with their positions.
 struct MixChoice {
     gsth::Element mixCaps;
-    std::atomic<int> wanted{0};
+    std::atomic<int> wanted{2};
 
     static GstPadProbeReturn Probe(GstPad*, GstPadProbeInfo* info, gpointer data) {
         GstEvent* e = GST_PAD_PROBE_INFO_EVENT(info);
@@ -118,9 +149,11 @@ struct MixChoice {
         GstCaps* caps = nullptr;
         gst_event_parse_caps(e, &caps);
         GstAudioInfo in;
-        const bool stereo = gst_audio_info_from_caps(&in, caps) && IsPositionedStereo(in);
+        const bool known = gst_audio_info_from_caps(&in, caps);
+        const bool stereo = known && IsPositionedStereo(in);
         const int wanted = self->wanted.load();
-        gsth::Caps mix = MixCaps(stereo && wanted == 1 ? 2 : wanted);
+        gsth::Caps mix =
+            wanted == kSourceChannels && known ? SourceMixCaps(in) : MixCaps(stereo && wanted == 1 ? 2 : wanted);
         g_object_set(self->mixCaps.get(), "caps", mix.get(), nullptr);
         return GST_PAD_PROBE_OK;
     }
@@ -164,6 +197,7 @@ public:
 
     std::uint64_t delivered() const { return counter_->delivered.load(); }
     std::uint64_t expected() const { return counter_->expected.load(); }
+    int channels() const { return counter_->channels.load(); }
 
 private:
     void Apply(const WaveFormatEx& f) {
@@ -309,6 +343,10 @@ void AcmWrapper::SetDither(bool dither) {
 
 std::uint64_t AcmWrapper::FramesExpected() const {
     return static_cast<AcmWrapperImpl*>(filter_.impl())->expected();
+}
+
+std::uint16_t AcmWrapper::OutputChannels() const {
+    return static_cast<std::uint16_t>(static_cast<AcmWrapperImpl*>(filter_.impl())->channels());
 }
 
 }  // namespace veltrano

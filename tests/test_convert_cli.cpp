@@ -98,7 +98,8 @@ TEST_F(Cli, BadArgumentsExitWithTwo) {
     const QString in = Path(QStringLiteral("tone.ogg"));
     const QString out = Path(QStringLiteral("bad.wav"));
     for (const QStringList& args : {QStringList{}, QStringList{in}, QStringList{"-o", out, "-c", "3", in},
-                                    QStringList{"-o", out, "-b", "24", in}, QStringList{"--frobnicate", in},
+                                    QStringList{"-o", out, "-b", "12", in}, QStringList{"-o", out, "-c", "6", in},
+                                    QStringList{"-o", out, "-b", "32F", in}, QStringList{"--frobnicate", in},
                                     QStringList{"-o", out, "-s", "1:75", in}, QStringList{"-o", out, in, in}}) {
         const Exit e = RunCli(args);
         EXPECT_EQ(e.status, kExitBadArguments) << args.join(' ').toStdString();
@@ -152,6 +153,48 @@ TEST_F(Cli, RefusedOutputExitsWithFour) {
     ASSERT_EQ(::lstat(fifo.toUtf8().constData(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
     ::unlink(fifo.toUtf8().constData());
+}
+
+// The widths beyond 16 bits and the source's channels, as the options name them.
+TEST_F(Cli, WideFloatAndSourceChannelFormats) {
+    const QString surround = Path(QStringLiteral("five-one.flac"));
+    ASSERT_TRUE(MakeAudio(surround.toStdString(), AudioKind::Flac, Tone(1.0, 48000, 6, 440.0, 0.4)));
+    struct Case {
+        QStringList args;
+        QString input;
+        std::uint16_t channels, bits, formatTag, sampleType;
+        std::uint32_t mask;  // extensible only
+    } cases[] = {
+        {{"-c", "source", "-b", "24"}, surround, 6, 24, 0xFFFE, 1, 0x3F},
+        {{"-c", "source", "-b", "32f", "-r", "96000"}, surround, 6, 32, 0xFFFE, 3, 0x3F},
+        {{"--bits=32"}, surround, 2, 32, 0xFFFE, 1, 0x3},
+        {{"-c", "1", "-b", "32f"}, Path(QStringLiteral("tone.ogg")), 1, 32, 3, 3, 0},
+        {{"--channels=source"}, Path(QStringLiteral("tone.ogg")), 2, 16, 1, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        const QString out = Path(QStringLiteral("wide.wav"));
+        const Exit e = RunCli(QStringList{"-q", "-y", "-o", out} + c.args + QStringList{c.input});
+        ASSERT_EQ(e.status, kExitDone) << e.err;
+        const WavFile w = ReadWavFile(out.toStdString());
+        ASSERT_TRUE(w.ok) << w.error;
+        EXPECT_EQ(w.channels, c.channels);
+        EXPECT_EQ(w.bitsPerSample, c.bits);
+        EXPECT_EQ(w.formatTag, c.formatTag);
+        EXPECT_EQ(w.sampleType, c.sampleType);
+        if (c.formatTag == 0xFFFE) {
+            EXPECT_EQ(w.channelMask, c.mask);
+        }
+        const int rate = int(w.sampleRate);
+        EXPECT_EQ(w.frames(), std::uint64_t(c.input == surround ? rate : 2 * rate));
+        for (int ch = 0; ch < w.channels; ++ch) EXPECT_NEAR(ToneFrequency(w.channel(ch), rate), 440.0, 0.5) << ch;
+    }
+    // The source's channels count as eight in the check of the bytes per second.
+    const Exit wide = RunCli({"-o", Path(QStringLiteral("never.wav")), "-c", "source", "-b", "32", "-r", "200000000",
+                              surround});
+    EXPECT_EQ(wide.status, kExitBadArguments);
+    EXPECT_NE(wide.err.find("of 32 bytes each"), std::string::npos) << wide.err;
+    EXPECT_FALSE(QFile::exists(Path(QStringLiteral("never.wav"))));
 }
 
 // A rate the converter cannot produce is a bad argument, never written at another rate.

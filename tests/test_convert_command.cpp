@@ -125,6 +125,41 @@ TEST_F(ConvertCommand, ConvertsTheSelectionAndReportsDone) {
     EXPECT_NEAR(ToneFrequency(w.channel(0), 8000), 440.0, 0.5);
 }
 
+// The rows added to the lists reach the file: the source's channels in their
+// places and 32-bit float; 24 bits with the seed's stereo.
+TEST_F(ConvertCommand, TheWiderRowsReachTheFile) {
+    const std::string surround = Path("surround.flac");
+    ASSERT_TRUE(MakeAudio(surround, AudioKind::Flac, Tone(1.0, 48000, 6, 440.0, 0.4)));
+    struct Case {
+        int channelsRow, bitsRow;
+        std::uint16_t channels, bits, sampleType;
+        std::uint32_t mask;
+    } cases[] = {{kSourceChannelsRow, 3, 6, 32, 3, 0x3F}, {0, 2, 2, 24, 1, 0x3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channelsRow) + "/" + std::to_string(c.bitsRow));
+        Open(surround, 1.0);
+        SetOutput(Path("wide.wav"));
+        QFile::remove(QString::fromStdString(Path("wide.wav")));
+        dlg_->m_cboSamplesPerSec->setCurrentIndex(0);  // 48000
+        dlg_->m_cboChannels->setCurrentIndex(c.channelsRow);
+        dlg_->m_cboBitsPerSample->setCurrentIndex(c.bitsRow);
+        dlg_->OnConvert();
+        ASSERT_EQ(dlg_->m_bConverting, 1) << (boxes_.texts().empty() ? "" : boxes_.texts()[0]);
+        ASSERT_TRUE(WaitUntilIdle());
+        EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("wide.wav"));
+        EXPECT_EQ(dlg_->m_pEngine->WrittenFormat().nChannels, c.channels);
+        const WavFile w = ReadWavFile(Path("wide.wav"));
+        ASSERT_TRUE(w.ok) << w.error;
+        EXPECT_EQ(w.formatTag, 0xFFFE);
+        EXPECT_EQ(w.sampleType, c.sampleType);
+        EXPECT_EQ(w.channels, c.channels);
+        EXPECT_EQ(w.bitsPerSample, c.bits);
+        EXPECT_EQ(w.channelMask, c.mask);
+        EXPECT_EQ(w.frames(), 48000u);
+        for (int ch = 0; ch < w.channels; ++ch) EXPECT_NEAR(ToneFrequency(w.channel(ch), 48000), 440.0, 0.5) << ch;
+    }
+}
+
 TEST_F(ConvertCommand, ChecksComeInTheirOrder) {
     // Nothing open: only that is said, whatever else is wrong.
     SetOutput(Path("tone.flac"));
@@ -192,7 +227,7 @@ TEST_F(ConvertCommand, RateRefusals) {
     dlg_->OnConvert();
     ASSERT_EQ(boxes_.shown().size(), 1u);
     EXPECT_EQ(boxes_.shown()[0].caption, "error");
-    EXPECT_EQ(boxes_.shown()[0].text, *WaveFormatRefusal(kCustomRateRow, 0, 0, 1500000000));
+    EXPECT_EQ(boxes_.shown()[0].text, *WaveFormatRefusal(ComputeOutputWaveFormat(kCustomRateRow, 0, 0, 1500000000)));
     EXPECT_EQ(dlg_->m_bConverting, 0);
 }
 

@@ -277,7 +277,32 @@ TEST(FormatChecks, PcmTheConverterCanPutOut) {
     EXPECT_TRUE(PcmFormatProblem(MakePcmFormat(44100, 2, 12)));
     f = MakePcmFormat(44100, 2, 16);
     f.wFormatTag = 3;
+    EXPECT_TRUE(PcmFormatProblem(f));  // float is 32 bits only
+}
+
+TEST(FormatChecks, WideFloatAndTheSourcesChannels) {
+    for (std::uint16_t bits : {24, 32})
+        for (std::uint16_t channels : {1, 2, 6, 8})
+            EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(96000, channels, bits)));
+    WaveFormatEx f = MakePcmFormat(48000, 6, 32);
+    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    EXPECT_FALSE(PcmFormatProblem(f));
+    f.wFormatTag = 0xFFFE;  // the writer's business, never the converter's
     EXPECT_TRUE(PcmFormatProblem(f));
+    EXPECT_TRUE(PcmFormatProblem(MakePcmFormat(48000, 9, 16)));
+    // The source's channels: no block until they are known.
+    EXPECT_FALSE(PcmFormatProblem(MakePcmFormat(48000, 0, 24)));
+    WaveFormatEx source = MakePcmFormat(48000, 0, 24);
+    source.nBlockAlign = 6;
+    EXPECT_TRUE(PcmFormatProblem(source));
+    // Learned, they make the block and bytes per second of the file.
+    EXPECT_EQ(WithChannels(MakePcmFormat(48000, 0, 24), 6), MakePcmFormat(48000, 6, 24));
+    f.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
+    f.nChannels = 0;
+    const WaveFormatEx learned = WithChannels(f, 2);
+    EXPECT_EQ(learned.wFormatTag, WAVE_FORMAT_IEEE_FLOAT);
+    EXPECT_EQ(learned.nBlockAlign, 8);
+    EXPECT_EQ(learned.nAvgBytesPerSec, 384000u);
 }
 
 TEST(FormatChecks, OutputFramesOfASelection) {
@@ -339,13 +364,37 @@ TEST(CommandLine, Arguments) {
           {"-o", "o.wav", "-r", "44.1k", "a"}, {"-x", "a"}, {"-o"}, {"--quiet=yes", "-o", "o.wav", "a"},
           {"--dither", "rectangular", "-o", "o.wav", "a"}})
         EXPECT_FALSE(ParseConvertArguments(bad).ok);
-    const FormatRows listed = FormatRowsFor(22050, 1, 8);
-    EXPECT_EQ(listed.samplesPerSec, 3);
-    EXPECT_EQ(listed.channels, 1);
-    EXPECT_EQ(listed.bitsPerSample, 1);
-    const FormatRows custom = FormatRowsFor(96000, 2, 16);
-    EXPECT_EQ(custom.samplesPerSec, kCustomRateRow);
-    EXPECT_EQ(custom.customSamplesPerSec, 96000);
+    // The seed's formats are the dialog's, row for row.
+    EXPECT_EQ(OutputFormatFor(ParseConvertArguments({"-r", "22050", "-c", "1", "-b", "8", "-o", "o.wav", "a"}).options),
+              ComputeOutputWaveFormat(3, 1, 1, 0));
+    EXPECT_EQ(OutputFormatFor(ParseConvertArguments({"-r", "96000", "-o", "o.wav", "a"}).options),
+              ComputeOutputWaveFormat(kCustomRateRow, 0, 0, 96000));
+}
+
+TEST(CommandLine, WideFloatAndSourceFormats) {
+    const auto format = [](std::vector<std::string> args) {
+        args.insert(args.end(), {"-o", "o.wav", "a"});
+        const ParsedCommandLine parsed = ParseConvertArguments(args);
+        EXPECT_TRUE(parsed.ok) << parsed.error;
+        return OutputFormatFor(parsed.options);
+    };
+    EXPECT_EQ(format({"-b", "24"}), MakeOutputWaveFormat(44100, 2, 24));
+    EXPECT_EQ(format({"-b", "32"}), MakeOutputWaveFormat(44100, 2, 32, SampleKind::Integer));
+    EXPECT_EQ(format({"--bits=32f", "-r", "48000"}), MakeOutputWaveFormat(48000, 2, 32, SampleKind::Float));
+    EXPECT_EQ(format({"-c", "source", "-b", "24"}), MakeOutputWaveFormat(44100, kSourceChannels, 24));
+    EXPECT_EQ(format({"--channels=source", "-c", "1"}), MakeOutputWaveFormat(44100, 1, 16));
+    // The last -b counts, kind and all.
+    EXPECT_EQ(format({"-b", "32f", "-b", "32"}).kind, SampleKind::Integer);
+    for (const char* bad : {"12", "32F", "24f", "64", "float", ""}) {
+        const ParsedCommandLine parsed = ParseConvertArguments({"-b", bad, "-o", "o.wav", "a"});
+        EXPECT_FALSE(parsed.ok) << bad;
+        EXPECT_EQ(parsed.error, "the bits must be 8, 16, 24, 32 or 32f") << bad;
+    }
+    for (const char* bad : {"0", "6", "Source", "same"}) {
+        const ParsedCommandLine parsed = ParseConvertArguments({"-c", bad, "-o", "o.wav", "a"});
+        EXPECT_FALSE(parsed.ok) << bad;
+        EXPECT_EQ(parsed.error, "the channels must be 1, 2 or source") << bad;
+    }
 }
 
 TEST(CommandLine, SeveralInputsGoToAFolder) {

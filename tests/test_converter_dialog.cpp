@@ -166,6 +166,46 @@ TEST(DialogFormat, CustomDefineShowsAndHidesTheEditAndItsTextStillCounts) {
     EXPECT_EQ(d.m_nCustomSamplesPerSec, 22050) << "a hidden edit's text is still read";
 }
 
+QStringList Rows(const QComboBox* c) {
+    QStringList rows;
+    for (int i = 0; i < c->count(); ++i) rows << c->itemText(i);
+    return rows;
+}
+
+TEST(DialogFormat, TheListsOfferTheWiderFormatsAfterTheSeedsRows) {
+    DialogHarness h;
+    ConverterDialog& d = h.Open();
+    EXPECT_EQ(Rows(d.m_cboChannels), (QStringList{"Stereo", "Mono", "Same as source"}));
+    EXPECT_EQ(Rows(d.m_cboBitsPerSample), (QStringList{"16", "8", "24", "32 (float)"}));
+    // What each new row reads as, alone and together.
+    d.m_cboBitsPerSample->setCurrentIndex(2);
+    d.ReadWaveFormatChoice();
+    EXPECT_EQ(d.CurrentOutputWaveFormat(), (OutputWaveFormat{44100, 2, 24, 6, 264600}));
+    d.m_cboSamplesPerSec->setCurrentIndex(0);
+    d.m_cboChannels->setCurrentIndex(2);
+    d.m_cboBitsPerSample->setCurrentIndex(3);
+    d.ReadWaveFormatChoice();
+    EXPECT_EQ(d.CurrentOutputWaveFormat(), (OutputWaveFormat{48000, kSourceChannels, 32, 0, 0, SampleKind::Float}));
+    // Stored as row numbers, they come back at the next start.
+    d.close();
+    EXPECT_EQ(Stored(h, "nIndex_nChannels").toString(), QStringLiteral("2"));
+    EXPECT_EQ(Stored(h, "nIndex_wBitsPerSample").toString(), QStringLiteral("3"));
+    ConverterDialog& again = h.Open();
+    EXPECT_EQ(again.m_cboChannels->currentText(), QStringLiteral("Same as source"));
+    EXPECT_EQ(again.m_cboBitsPerSample->currentText(), QStringLiteral("32 (float)"));
+}
+
+TEST(DialogFormat, StoredSeedRowsKeepTheirMeaning) {
+    DialogHarness h;
+    h.app().settings().WriteProfileInt("Option", "nIndex_nChannels", 1);
+    h.app().settings().WriteProfileInt("Option", "nIndex_wBitsPerSample", 1);
+    ConverterDialog& d = h.Open();
+    EXPECT_EQ(d.m_cboChannels->currentText(), QStringLiteral("Mono"));
+    EXPECT_EQ(d.m_cboBitsPerSample->currentText(), QStringLiteral("8"));
+    d.ReadWaveFormatChoice();
+    EXPECT_EQ(d.CurrentOutputWaveFormat(), (OutputWaveFormat{44100, 1, 8, 1, 44100}));
+}
+
 TEST(DialogClose, WritesTheFiveValuesEvenWhenNothingChanged) {
     DialogHarness h;
     ConverterDialog& d = h.Open();

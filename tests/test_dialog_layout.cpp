@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -60,6 +62,21 @@ TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
     for (QComboBox* c : d.findChildren<QComboBox*>()) {
         SCOPED_TRACE(c->objectName().toStdString());
         EXPECT_GE(c->width(), c->sizeHint().width());
+    }
+    // Every row of a list shows whole when selected, the longest ones included.
+    for (QComboBox* c : {d.m_cboSamplesPerSec, d.m_cboChannels, d.m_cboBitsPerSample}) {
+        const int before = c->currentIndex();
+        for (int i = 0; i < c->count(); ++i) {
+            c->setCurrentIndex(i);
+            QStyleOptionComboBox option;
+            option.initFrom(c);
+            option.currentText = c->itemText(i);
+            const QRect text =
+                c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
+            EXPECT_GE(text.width(), c->fontMetrics().horizontalAdvance(c->itemText(i)))
+                << c->objectName().toStdString() << ": " << c->itemText(i).toStdString();
+        }
+        c->setCurrentIndex(before);
     }
     auto* group = d.findChild<QGroupBox*>(QStringLiteral("m_grpWaveFormat"));
     EXPECT_GE(group->width(), group->fontMetrics().horizontalAdvance(group->title()) + 16);

@@ -138,6 +138,14 @@ void FoldStereo(const float* in, std::size_t frames, std::vector<float>& out) {
     for (std::size_t i = 0; i < frames; ++i) out[i] = in[2 * i] * 0.5f + in[2 * i + 1] * 0.5f;
 }
 
+// The input's positions go out as they came: a 5.1 (side) source stays one.
+guint64 ChannelMaskOf(const GstAudioInfo& in) {
+    if (in.flags & GST_AUDIO_FLAG_UNPOSITIONED) return 0;
+    guint64 mask = 0;
+    if (gst_audio_channel_positions_to_mask(in.position, GST_AUDIO_INFO_CHANNELS(&in), FALSE, &mask)) return mask;
+    return gst_audio_channel_get_fallback_mask(GST_AUDIO_INFO_CHANNELS(&in));
+}
+
 // The output format is what downstream fixes (the wanted rate and sample
 // format); channels pass through, but for stereo wanted as mono, which is
 // folded here in the same pass.
@@ -161,11 +169,8 @@ bool Configure(VeltranoConverter* self, GstCaps* caps) {
     int outChannels = 0;
     gst_structure_get_int(st, "channels", &outChannels);
     const bool fold = outChannels == 1 && IsPositionedStereo(in);
-    if (!fold && GST_AUDIO_INFO_CHANNELS(&in) > 1 && !gst_structure_has_field(st, "channel-mask")) {
-        const guint64 mask = in.flags & GST_AUDIO_FLAG_UNPOSITIONED ? 0 : gst_audio_channel_get_fallback_mask(
-                                                                                GST_AUDIO_INFO_CHANNELS(&in));
-        gst_structure_set(st, "channel-mask", GST_TYPE_BITMASK, mask, nullptr);
-    }
+    if (!fold && GST_AUDIO_INFO_CHANNELS(&in) > 1 && !gst_structure_has_field(st, "channel-mask"))
+        gst_structure_set(st, "channel-mask", GST_TYPE_BITMASK, ChannelMaskOf(in), nullptr);
     out = gst_caps_fixate(out);
     GstAudioInfo oi;
     SampleFormat format = SampleFormat::S16;
