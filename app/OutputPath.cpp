@@ -41,6 +41,14 @@ std::string HelpPageUrl(std::string_view executablePath, const std::function<boo
     return QUrl::fromLocalFile(clean).toString(QUrl::FullyEncoded).toStdString();
 }
 
+QString MusicFolder() {
+    // Qt answers from the XDG user folders (~/Music when none is named), as
+    // xdg-user-dir does; a folder that does not exist is no place to write to.
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    return QDir::homePath();
+}
+
 QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QString& entry,
                                               const QString& defaultPath, int folderId) {
     (void)folderId;  // the music folder is the only one asked for
@@ -50,14 +58,11 @@ QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QStr
         // A stored path too long for the path buffer is not one we can write to.
         return FitsPathBuffer(value.toStdString()) ? value : fallback;
     };
-    // Every version of this platform takes the music-folder branch; there is
-    // no shell library to load, so "Can not get SHGetFolderPathA!" cannot occur.
-    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (music.isEmpty() || !QFileInfo(music).isDir()) {
-        m_services.boxes->DialogBox("Error", "Can not get My Music directory!");
-        return stored(defaultPath);
-    }
-    const QString candidate = music + QString::fromStdString(FileNameWithBackslash(defaultPath.toStdString()));
+    // Every version of this platform takes the music-folder branch, and the
+    // lookup always has an answer (the home folder at worst): neither
+    // "Can not get SHGetFolderPathA!" nor "Can not get My Music directory!"
+    // can occur.
+    const QString candidate = MusicFolder() + QString::fromStdString(FileNameWithBackslash(defaultPath.toStdString()));
     return stored(FitsPathBuffer(candidate.toStdString()) ? candidate : defaultPath);
 }
 
