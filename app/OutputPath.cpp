@@ -67,23 +67,23 @@ QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QStr
 }
 
 void ConverterDialog::OnBrowse() {
-    // 1. The folder of the path last taken, not of the edit's current text.
+    // The folder of the path last taken, not of the edit's current text.
     const std::string current = m_strOutputFile.toStdString();
     SaveFileRequest request;
     request.title = "Select Output";
     request.filters = {{"WAV file(*.wav)", "*.wav"}};
     request.filterIndex = 1;
     request.initialFolder = BrowseInitialFolder(current);
-    // 2.-3. No overwrite prompt here: Convert asks before replacing a file.
+    // No overwrite prompt here: Convert asks before replacing a file.
     const std::optional<std::string> chosen = m_services.files->GetSaveFileName(request);
     if (!chosen) return;
-    // 4. Extension replaced by .wav.
+    // Whatever was chosen, a .wav is written.
     const std::string path = WithWavExtension(*chosen);
     if (!FitsPathBuffer(path)) {
         m_services.boxes->DialogBox("Error", kOutputPathTooLongText, BoxButtons::Ok, BoxIcon::Warning);
         return;
     }
-    // 5. Members, setting, edit.
+    // Taken at once: members, setting and edit.
     m_strOutputFile = QString::fromStdString(path);
     m_hInstance->settings().WriteProfileString(QString::fromLatin1(kSectionOption),
                                                QString::fromLatin1(kEntryOutputFile), m_strOutputFile);

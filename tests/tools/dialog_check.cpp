@@ -1,7 +1,8 @@
 // Display check of the whole program on a real X display (Xvfb): the main
 // dialog runs modally as in the program, and every step is done with real
 // mouse and key events (xdotool): open a video, play it, drag the thumb, mark
-// a selection, convert it, full screen and back, Help, and Esc to close.
+// a selection, convert it, seek with the keys, Enter in the output edit, full
+// screen and back, Help, and Esc to close.
 // Screenshots of the screen go to the given folder. scripts/dialog-on-xvfb.sh
 // runs it.
 
@@ -107,6 +108,24 @@ void Script(ConverterDialog& d, RecordingHelpLauncher& help, const std::string& 
     std::printf("  output: %u Hz, %d channels, %llu frames (%.3f s; selection %.3f s)\n", w.sampleRate, w.channels,
                 static_cast<unsigned long long>(w.frames()), w.ok ? double(w.frames()) / w.sampleRate : 0.0, seconds);
     Check(w.ok && std::abs(double(w.frames()) - seconds * w.sampleRate) <= 1.0, "the file holds exactly the selection");
+
+    std::printf("keys on the trackbar seek, Enter in the output edit keeps the dialog\n");
+    Xdo({"windowfocus", QString::number(d.winId())});
+    Trackbar(d)->setFocus(Qt::TabFocusReason);
+    Xdo({"key", "Home"});
+    QTest::qWait(600);
+    g_pPreviewPlayer->RefreshPositions();
+    Check(g_pPreviewPlayer->m_rtCurrentPosition < kUnitsPerSecond / 2, "Home sought the start");
+    for (int i = 0; i < 5; ++i) Xdo({"key", "Prior"});  // five pages of 10 steps: 1 s of 12
+    QTest::qWait(600);
+    g_pPreviewPlayer->RefreshPositions();
+    std::printf("  thumb at %d, preview at %.2f s\n", Trackbar(d)->value(),
+                double(g_pPreviewPlayer->m_rtCurrentPosition) / kUnitsPerSecond);
+    Check(std::abs(double(g_pPreviewPlayer->m_rtCurrentPosition) / kUnitsPerSecond - 1.0) < 0.1,
+          "Page Up sought a second in");
+    Edit(d, "m_strOutputFile")->setFocus(Qt::TabFocusReason);
+    Xdo({"key", "Return"});
+    Check(d.isVisible() && d.StateForTests().clipCount == 1, "Enter in the output edit kept the dialog and the file");
 
     std::printf("full screen from the player's menu, back with Escape\n");
     PlayerWindow* pw = g_pPreviewPlayer->m_hWnd;
