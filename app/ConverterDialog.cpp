@@ -228,6 +228,7 @@ void ConverterDialog::BuildTemplate() {
     m_prgConvert->setObjectName(QStringLiteral("m_prgConvert"));
     m_prgConvert->setAccessibleName(QStringLiteral("Conversion progress"));
     m_prgConvert->setRange(0, 100);
+    m_prgConvert->setValue(0);  // a value from the start, for whoever reads it
     m_prgConvert->setTextVisible(true);
     m_prgConvert->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("100%, about 00:00:00 left")) + 24);
     m_prgConvert->hide();
