@@ -28,6 +28,8 @@ QList<QUrl> LocalFiles(const QMimeData* mime) {
 }  // namespace
 
 void ConverterDialog::dragEnterEvent(QDragEnterEvent* e) {
+    // One opening at a time: nothing is taken while one goes on.
+    if (m_nProbeTicket != 0 || m_nPreviewSerial != 0) return;
     if (!LocalFiles(e->mimeData()).isEmpty()) e->acceptProposedAction();
 }
 

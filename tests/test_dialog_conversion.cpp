@@ -166,11 +166,15 @@ TEST_F(DialogConversion, ClosingThePreviewWhileConvertingLetsTheConversionFinish
     EXPECT_EQ(h.state().clipCount, 0);
     EXPECT_FALSE(Button(d(), "m_btnConvert")->isEnabled());
     EXPECT_EQ(Button(d(), "m_btnConvert")->text(), QStringLiteral("Stop"));
+    // Its command, sent all the same, says so and leaves the conversion running.
+    h.PressConvert();
+    EXPECT_EQ(h.boxes.texts(), std::vector<std::string>{"Please open an media file first!"});
+    EXPECT_TRUE(h.state().converting);
     ASSERT_TRUE(WaitUntilIdle(d()));
     EXPECT_EQ(Button(d(), "m_btnConvert")->text(), QStringLiteral("Convert"));
     EXPECT_EQ(Status().toStdString(), "Done. Output File: " + out);
     EXPECT_EQ(test::ReadWavFile(out).frames(), 60u * 44100);
-    EXPECT_TRUE(h.boxes.shown().empty());
+    EXPECT_EQ(h.boxes.shown().size(), 1u);
 }
 
 TEST_F(DialogConversion, ASourceGoneSinceItWasOpenedIsOneBoxAndNoFile) {
