@@ -21,8 +21,9 @@ public:
     ConverterApp& operator=(const ConverterApp&) = delete;
 
     // 1 while the left mouse button is down on the trackbar; the position
-    // refresh leaves the thumb alone then. Set only through SetThumbHeld,
-    // which the dialog calls as the trackbar reports its button.
+    // refresh leaves the thumb alone then. The dialog sets it through
+    // SetThumbHeld as the trackbar reports its button; the trackbar itself
+    // knows nothing of the application.
     std::int32_t m_bThumbHeld = 0;
     void SetThumbHeld(bool held) { m_bThumbHeld = held ? 1 : 0; }
 

@@ -10,7 +10,6 @@
 #include "preview/PlayerWindow.h"
 #include "preview/VideoPlacement.h"
 
-#include <QCoreApplication>
 
 namespace veltrano {
 
