@@ -4,6 +4,7 @@
 
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
+#include "app/Logging.h"
 #include "app/OutputPath.h"
 #include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
@@ -93,19 +94,31 @@ void ConverterDialog::OnConvert() {
     ShowNotices(m_pEngine->notices());
     if (started != ConversionEngine::Outcome::Running) return;
     m_bConverting = 1;
-    m_btnConvert->setText(QStringLiteral("Stop"));
+    ShowConvertCaption(true);
     m_convertTimer.start(kConvertTimerPeriodMs, this);
     ShowProgress(true);
 }
 
 void ConverterDialog::ShowNotices(const std::vector<ConversionNotice>& notices) {
+    if (notices.empty()) return;
+    // One failure, one box: the first step that failed, with its reason under
+    // it. Later notices only follow from that one; they go to the log.
+    const ConversionNotice& n = notices.front();
+    // The system's text of the failure stays readable, within its buffer.
+    if (!n.reason.empty()) GetErrorText(Result(E_FAIL, n.reason), m_szErrorText, sizeof m_szErrorText);
     IMessageBoxes& boxes = *m_services.boxes;
-    for (const ConversionNotice& n : notices) {
-        // The system's text of the last failure stays readable, within its buffer.
-        if (!n.reason.empty()) GetErrorText(Result(E_FAIL, n.reason), m_szErrorText, sizeof m_szErrorText);
-        if (n.kind == ConversionNotice::Kind::Error) boxes.DialogBox("Error", n.text, BoxButtons::Ok, BoxIcon::None, n.reason);
-        else boxes.AppBox(n.text, n.reason);
-    }
+    if (n.kind == ConversionNotice::Kind::Error) boxes.DialogBox("Error", n.text, BoxButtons::Ok, BoxIcon::None, n.reason);
+    else boxes.AppBox(n.text, n.reason);
+    for (std::size_t i = 1; i < notices.size(); ++i)
+        qCInfo(lcApp) << "conversion not started:" << notices[i].text.c_str() << notices[i].reason.c_str();
+}
+
+void ConverterDialog::ShowConvertCaption(bool converting) {
+    m_btnConvert->setText(converting ? QStringLiteral("Stop") : QStringLiteral("Convert"));
+    // Read beside the preview's own Stop, the caption alone would not say which.
+    m_btnConvert->setAccessibleDescription(
+        converting ? QStringLiteral("Stops the conversion; the output file keeps what was written")
+                   : QStringLiteral("Converts the selection of the media file into the output file"));
 }
 
 void ConverterDialog::StopConversion() {
@@ -122,14 +135,14 @@ void ConverterDialog::StopConversion() {
 void ConverterDialog::FinishConversion() {
     ShowProgress(false);
     m_bConverting = 0;
-    m_btnConvert->setText(QStringLiteral("Convert"));
+    ShowConvertCaption(false);
     m_nUsedSeconds = 0;
 }
 
 void ConverterDialog::OnConvertTimer(int timerId) {
     if (timerId != kConvertTimerId) return;
     ++m_nUsedSeconds;
-    m_stcStatus->setText(Q(UsedTimeText(m_nUsedSeconds)));
+    SetStatusText(Q(UsedTimeText(m_nUsedSeconds)));
 }
 
 void ConverterDialog::ShowProgress(bool converting) {
@@ -162,12 +175,13 @@ void ConverterDialog::OnGraphNotify() {
     if (m_pEngine->outcome() == ConversionEngine::Outcome::Failed) {
         // A conversion that cannot go on ends now, and says why; it is never "Done".
         const std::string text = m_pEngine->failureText();
-        m_stcStatus->setText(Q(ConversionFailedStatusText(text)));
+        SetStatusText(Q(ConversionFailedStatusText(text)));
         GetErrorText(Result(E_FAIL, text), m_szErrorText, sizeof m_szErrorText);
-        m_services.boxes->AppBox(ConversionFailedText(text));
+        m_services.boxes->AppBox(ConversionFailedText(text),
+                                 "The output file " + m_pEngine->OutputPath() + " keeps what was written before.");
         return;
     }
-    m_stcStatus->setText(Q(DoneText(std::string(TextOf(m_szOutputPath)))));
+    SetStatusText(Q(DoneText(std::string(TextOf(m_szOutputPath)))));
 }
 
 }  // namespace veltrano

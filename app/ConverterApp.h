@@ -20,8 +20,12 @@ public:
     ConverterApp(const ConverterApp&) = delete;
     ConverterApp& operator=(const ConverterApp&) = delete;
 
-    // Set by the trackbar while the left mouse button is down on it.
+    // 1 while the left mouse button is down on the trackbar; the position
+    // refresh leaves the thumb alone then. The dialog sets it through
+    // SetThumbHeld as the trackbar reports its button; the trackbar itself
+    // knows nothing of the application.
     std::int32_t m_bThumbHeld = 0;
+    void SetThumbHeld(bool held) { m_bThumbHeld = held ? 1 : 0; }
 
     // Runs the dialog modally with the real user-interface services; always
     // returns false, after which the program ends.

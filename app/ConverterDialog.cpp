@@ -1,13 +1,17 @@
 #include "app/ConverterDialog.h"
 
 #include "app/AboutDialog.h"
+#include "app/Accessibility.h"
 #include "app/ConverterApp.h"
 #include "app/ElidedLabel.h"
 #include "app/Resources.h"
-#include "media/GraphEvents.h"
-#include "media/MediaSystem.h"
-#include "ui/WindowMessages.h"
 #include "app/ThumbSlider.h"
+#include "engine/ConversionEngine.h"
+#include "media/GraphEvents.h"
+#include "media/MediaProbe.h"
+#include "media/MediaSystem.h"
+#include "preview/PreviewPlayer.h"
+#include "ui/WindowMessages.h"
 
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -61,7 +65,7 @@ ConverterDialog::ConverterDialog(ConverterApp& app, UiServices services, QWidget
     WireMessageTable();
 }
 
-// The engine's type is complete only in convert/; its deleter lives there.
+// A measurement still under way is abandoned with the dialog.
 ConverterDialog::~ConverterDialog() = default;
 
 void ConverterDialog::BuildTemplate() {
@@ -78,7 +82,7 @@ void ConverterDialog::BuildTemplate() {
     m_stcStatus = MakeSunkenStatic(this, Qt::AlignLeft, /*elided=*/true);
     m_btnConvert = MakeButton(this, "Convert");
     m_btnOpenMedia = MakeButton(this, "Open Media File");
-    m_sldPosition = new ThumbSlider(m_hInstance, this);
+    m_sldPosition = new ThumbSlider(this);
     m_btnCloseMedia = MakeButton(this, "Close");
     m_btnPlay = MakeButton(this, "Play");
     m_btnPause = MakeButton(this, "Pause");
@@ -128,32 +132,22 @@ void ConverterDialog::BuildTemplate() {
     for (const auto& [w, idName] : controls) {
         w->setProperty(kControlIdProperty, idName.first);
         w->setObjectName(QString::fromLatin1(idName.second));
-        m_controls[idName.first] = w;
     }
     m_grpWaveFormat->setObjectName(QStringLiteral("m_grpWaveFormat"));
     rateLabel->setObjectName(QStringLiteral("m_stcSamplesPerSecLabel"));
     channelsLabel->setObjectName(QStringLiteral("m_stcChannelsLabel"));
     bitsLabel->setObjectName(QStringLiteral("m_stcBitsPerSampleLabel"));
 
-    // Labels name the field beside them; captionless controls get a name of their own.
     outputLabel->setBuddy(m_editOutputFile);
     rateLabel->setBuddy(m_cboSamplesPerSec);
     channelsLabel->setBuddy(m_cboChannels);
     bitsLabel->setBuddy(m_cboBitsPerSample);
-    m_sldPosition->setAccessibleName(QStringLiteral("Position"));
-    m_stcStatus->setAccessibleName(QStringLiteral("Status"));
-    m_stcStartTime->setAccessibleName(QStringLiteral("Start time"));
-    m_stcEndTime->setAccessibleName(QStringLiteral("End time"));
-    m_stcFileLine->setAccessibleName(QStringLiteral("Media file and position"));
-    m_editOutputFile->setAccessibleName(QStringLiteral("Output File"));
-    m_editCustomRate->setAccessibleName(QStringLiteral("Custom samples per second"));
-    m_cboSamplesPerSec->setAccessibleName(QStringLiteral("Samples per second (Hz):"));
-    m_cboChannels->setAccessibleName(QStringLiteral("Channels:"));
-    m_cboBitsPerSample->setAccessibleName(QStringLiteral("Bits per sample:"));
+    DescribeForAssistiveTechnology();
 
     m_stcStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_stcFileLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_editOutputFile->setMaxLength(static_cast<int>(kMaxPath - 1));
+    m_editOutputFile->installEventFilter(this);  // a dropped file gives its path, not its URL
     m_editCustomRate->setMaxLength(127);
     rateLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     channelsLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -234,6 +228,7 @@ void ConverterDialog::BuildTemplate() {
     m_prgConvert->setObjectName(QStringLiteral("m_prgConvert"));
     m_prgConvert->setAccessibleName(QStringLiteral("Conversion progress"));
     m_prgConvert->setRange(0, 100);
+    m_prgConvert->setValue(0);  // a value from the start, for whoever reads it
     m_prgConvert->setTextVisible(true);
     m_prgConvert->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("100%, about 00:00:00 left")) + 24);
     m_prgConvert->hide();
@@ -253,6 +248,29 @@ void ConverterDialog::BuildTemplate() {
     SetTabOrder();
 }
 
+void ConverterDialog::DescribeForAssistiveTechnology() {
+    // Labels name the field beside them (buddies); captionless controls get a
+    // name of their own. Labels whose text changes have no fixed name: their
+    // text is what is read, and the description says what they are.
+    m_sldPosition->setAccessibleName(QStringLiteral("Position"));
+    m_stcStatus->setAccessibleDescription(QStringLiteral("Status line"));
+    m_stcStartTime->setAccessibleDescription(QStringLiteral("Start time of the selection"));
+    m_stcEndTime->setAccessibleDescription(QStringLiteral("End time of the selection"));
+    m_stcFileLine->setAccessibleDescription(QStringLiteral("Media file, position and length"));
+    m_editOutputFile->setAccessibleName(QStringLiteral("Output File"));
+    m_editCustomRate->setAccessibleName(QStringLiteral("Custom samples per second"));
+    m_cboSamplesPerSec->setAccessibleName(QStringLiteral("Samples per second (Hz):"));
+    m_cboChannels->setAccessibleName(QStringLiteral("Channels:"));
+    m_cboBitsPerSample->setAccessibleName(QStringLiteral("Bits per sample:"));
+    // The two "Stop" buttons of a conversion and of the preview tell themselves apart.
+    ShowConvertCaption(false);
+    m_btnPlay->setAccessibleDescription(QStringLiteral("Plays the preview"));
+    m_btnPause->setAccessibleDescription(QStringLiteral("Pauses the preview"));
+    m_btnStop->setAccessibleDescription(QStringLiteral("Stops the preview and goes back to its start"));
+    m_btnStartTime->setAccessibleDescription(QStringLiteral("Marks the preview's position as the start of the selection"));
+    m_btnEndTime->setAccessibleDescription(QStringLiteral("Marks the preview's position as the end of the selection"));
+}
+
 void ConverterDialog::SetTabOrder() {
     // Template order; hidden and non-focusable controls are skipped by Qt.
     QWidget* order[] = {m_btnHelp,      m_btnConvert, m_btnOpenMedia,   m_sldPosition,  m_btnCloseMedia,
@@ -266,7 +284,11 @@ void ConverterDialog::WireMessageTable() {
     connect(m_btnConvert, &QPushButton::clicked, this, [this] { OnConvert(); });
     connect(m_btnOpenMedia, &QPushButton::clicked, this, [this] { OnOpenMediaFile(); });
     connect(m_btnHelp, &QPushButton::clicked, this, [this] { OnHelp(); });
+    // The held flag is the application's; the trackbar only tells what the button did.
+    connect(m_sldPosition, &ThumbSlider::thumbPressed, this, [this] { m_hInstance->SetThumbHeld(true); });
+    connect(m_sldPosition, &ThumbSlider::thumbReleased, this, [this] { m_hInstance->SetThumbHeld(false); });
     connect(m_sldPosition, &ThumbSlider::releasedCapture, this, [this] { OnTrackbarReleased(); });
+    connect(m_sldPosition, &ThumbSlider::stepChosen, this, [this] { OnTrackbarReleased(); });
     connect(m_btnBrowse, &QPushButton::clicked, this, [this] { OnBrowse(); });
     connect(m_btnCloseMedia, &QPushButton::clicked, this, [this] { OnCloseMedia(); });
     connect(m_btnPlay, &QPushButton::clicked, this, [this] { OnPlay(); });
@@ -278,20 +300,7 @@ void ConverterDialog::WireMessageTable() {
     connect(m_btnExit, &QPushButton::clicked, this, [this] { reject(); });
 }
 
-QWidget* ConverterDialog::GetDlgItem(int id) const {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
-}
-
-void ConverterDialog::SetText(int id, const QString& text) {
-    if (QWidget* w = GetDlgItem(id)) {
-        if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
-        else if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
-        else if (auto* b = qobject_cast<QPushButton*>(w)) b->setText(text);
-    }
-}
-
-void ConverterDialog::SetStatusText(const QString& text) { m_stcStatus->setText(text); }
+void ConverterDialog::SetStatusText(const QString& text) { ShowLiveText(*m_stcStatus, text); }
 
 void ConverterDialog::DoDataExchange(bool toMembers) {
     if (toMembers) m_strOutputFile = m_editOutputFile->text();
@@ -302,47 +311,41 @@ void ConverterDialog::showEvent(QShowEvent* e) {
     // The dialog initialises once, when it is first shown, as a modal run does.
     if (!m_bInitDone) {
         m_bInitDone = true;
-        m_bInitialized = OnInitDialog();
+        (void)OnInitDialog();  // a failed start-up has told why; the dialog stays open
     }
     QDialog::showEvent(e);
 }
 
 bool ConverterDialog::OnInitDialog() {
-    // 1. Data exchange toward the controls.
+    // The still empty output path goes into its edit.
     DoDataExchange(false);
-    // 2. The About item lives in the dialog's context menu (contextMenuEvent).
-    // 3. Icon, big and small.
+    // The About item lives in the dialog's context menu (contextMenuEvent).
     setWindowIcon(m_hIcon);
-    // 4. Operating system version.
     m_osvi.dwOSVersionInfoSize = kOsVersionInfoSize;
     if (!GetVersionEx(m_osvi)) m_services.boxes->DialogBox("Error", "Can get Windows Version");
-    // 5. No conversion is held at start-up (the engine is created by Convert).
+    // No conversion is held at start-up (the engine is created by Convert).
     m_pEngine.reset();
-    // 6. The media framework, initialised once by the program before the dialog.
+    // The media framework, initialised once by the program before the dialog.
     if (InitializeMedia().failed()) {
         m_services.boxes->OwnerlessBox("Could not initialize COM library.", "Error");
         return false;
     }
-    // 7. Output path.
-    // The fixed default path stands in the home folder on this platform.
+    // The output path: the stored one, else output_new.wav in the music folder.
     const QString fixedDefault = QDir::homePath() + QLatin1Char('/') + QString::fromLatin1(kDefaultOutputFileName);
     m_strOutputFile = GetDefaultOutputPath(QString::fromLatin1(kSectionOption), QString::fromLatin1(kEntryOutputFile),
                                            fixedDefault, CSIDL_MYMUSIC);
     CopyText(m_szOutputPath, m_strOutputFile.toStdString());
     m_editOutputFile->setText(m_strOutputFile);
     SetStatusText(QStringLiteral("Output File: %1").arg(QString::fromStdString(std::string(TextOf(m_szOutputPath)))));
-    // 8. Trackbar.
     m_sldPosition->setRange(0, kTrackbarSteps);
     m_sldPosition->setValue(0);
-    // 9. Selection labels.
-    m_stcStartTime->setText(QStringLiteral("00:00:00"));
-    m_stcEndTime->setText(QStringLiteral("00:00:00"));
-    // 10. Media controls.
+    ShowLiveText(*m_stcStartTime, QStringLiteral("00:00:00"));
+    ShowLiveText(*m_stcEndTime, QStringLiteral("00:00:00"));
     EnableMediaControls(false);
-    // 11. Hidden commands.
+    // Close and Exit exist for their commands only.
     m_btnCloseMedia->hide();
     m_btnExit->hide();
-    // 12. Wave format choice.
+    // The wave format chosen last time.
     SettingsStore& settings = m_hInstance->settings();
     const QString option = QString::fromLatin1(kSectionOption);
     m_nIndexSamplesPerSec = settings.GetProfileInt(option, QString::fromLatin1(kEntrySamplesPerSec), 1);
@@ -355,7 +358,7 @@ bool ConverterDialog::OnInitDialog() {
     selectRow(m_cboBitsPerSample, m_nIndexBitsPerSample);
     m_editCustomRate->setText(QString::number(m_nCustomSamplesPerSec));
     m_editCustomRate->setVisible(m_nIndexSamplesPerSec == kCustomRateRow);
-    // 13. The system sets the focus.
+    // The window system sets the focus.
     return true;
 }
 
@@ -375,16 +378,15 @@ void ConverterDialog::contextMenuEvent(QContextMenuEvent* e) {
 }
 
 void ConverterDialog::OnClose() {
-    // 1. Never end while a conversion writes: its output would be left broken.
+    // Never end while a conversion writes: its output would be left broken.
     if (m_bConverting == 1) {
         m_services.boxes->AppBox("Please first stop Convert");
         return;
     }
-    // 2. The media framework stays up until the process ends (objects may still live).
-    // 3. Output path from the edit.
+    // The media framework stays up until the process ends (objects may still live).
     m_strOutputFile = m_editOutputFile->text();
     CopyText(m_szOutputPath, m_strOutputFile.toStdString());
-    // 4.-6. The five settings, in this order.
+    // The five settings, in this order.
     SettingsStore& settings = m_hInstance->settings();
     const QString option = QString::fromLatin1(kSectionOption);
     settings.WriteProfileString(option, QString::fromLatin1(kEntryOutputFile), m_strOutputFile);
@@ -393,8 +395,7 @@ void ConverterDialog::OnClose() {
     settings.WriteProfileInt(option, QString::fromLatin1(kEntryChannels), m_nIndexChannels);
     settings.WriteProfileInt(option, QString::fromLatin1(kEntryBitsPerSample), m_nIndexBitsPerSample);
     settings.WriteProfileInt(option, QString::fromLatin1(kEntryCustomSamplesPerSec), m_nCustomSamplesPerSec);
-    // 7. End the dialog.
-    m_bClosing = true;
+    // An opening still under way is abandoned with the dialog.
     QDialog::reject();
 }
 
@@ -408,10 +409,10 @@ void ConverterDialog::accept() { OnClose(); }
 void ConverterDialog::keyPressEvent(QKeyEvent* e) {
     const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
     if (enter && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        // No button is a default one: Enter presses the focused button, and
-        // anywhere else ends the dialog as OK would.
+        // No button is a default one: Enter presses the focused button and
+        // does nothing anywhere else, so a typed path or rate never ends the
+        // dialog with the open file and its marks.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) button->click();
-        else accept();
         return;
     }
     QDialog::keyPressEvent(e);
@@ -431,7 +432,44 @@ bool ConverterDialog::event(QEvent* e) {
         if (static_cast<CommandEvent*>(e)->id() == IDC_CLOSE_MEDIA) OnCloseMedia();
         return true;
     }
+    if (type == kProbeDoneEventType) {
+        OnDurationMeasured(*static_cast<ProbeDoneEvent*>(e));
+        return true;
+    }
+    if (type == kPreviewOpenedEventType) {
+        OnPreviewOpened(*static_cast<PreviewOpenedEvent*>(e));
+        return true;
+    }
     return QDialog::event(e);
+}
+
+ConverterDialogState ConverterDialog::StateForTests() const {
+    ConverterDialogState s;
+    s.clipCount = m_nClipCount;
+    s.clipPath = TextOf(m_szClipPath[0]);
+    s.clipDuration = m_rtClipDuration[0];
+    s.audioCount = m_nAudioCount;
+    s.audioPath = TextOf(m_szAudioPath[0]);
+    s.startTime = m_rtStartTime;
+    s.endTime = m_rtEndTime;
+    s.sliderPos = m_nSliderPos;
+    s.converting = m_bConverting != 0;
+    s.usedSeconds = m_nUsedSeconds;
+    s.convertTimerId = m_convertTimer.isActive() ? m_convertTimer.timerId() : 0;
+    s.outputFile = m_strOutputFile;
+    s.outputPath = TextOf(m_szOutputPath);
+    s.indexSamplesPerSec = m_nIndexSamplesPerSec;
+    s.indexChannels = m_nIndexChannels;
+    s.indexBitsPerSample = m_nIndexBitsPerSample;
+    s.customSamplesPerSec = m_nCustomSamplesPerSec;
+    s.errorText = TextOf(m_szErrorText);
+    s.mediaHasSound = m_bMediaHasSound;
+    s.opening = m_nProbeTicket != 0 || m_nPreviewSerial != 0;
+    if (m_pEngine) {
+        const ConversionJob& job = m_pEngine->job();
+        s.conversionReleased = !job.pTimeline && !job.pRenderEngine && !job.pControl && !job.pEvent;
+    }
+    return s;
 }
 
 void ConverterDialog::timerEvent(QTimerEvent* e) {

@@ -1,9 +1,15 @@
 #pragma once
 // The main dialog (template 102): owns all state of a run, the media lists,
 // the selection, the output path and format choice, the conversion and every
-// control. Its handlers are defined by subsystem: app/ (start-up, close,
-// format, output path, help), source/ (opening, selection, position) and
-// convert/ (the Convert command).
+// control. Its handlers are defined by subject: start-up, close and window
+// behaviour here; opening (MediaOpening.cpp), the selection and position
+// (Selection.cpp), the Convert command (ConvertCommand.cpp), the format choice,
+// the output path and help, and drops.
+//
+// Everything runs on the user-interface thread, which never waits on media:
+// a file's length is measured on a worker thread and its preview is cued on
+// GStreamer's threads; both answer with posted events, and the opening goes
+// on from there in its order.
 
 #include "core/WaveFormat.h"
 #include "core/FixedText.h"
@@ -18,8 +24,8 @@
 #include <QString>
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QComboBox;
@@ -34,6 +40,9 @@ namespace veltrano {
 class ConverterApp;
 class ThumbSlider;
 class ConversionEngine;
+class MediaProber;
+class ProbeDoneEvent;
+class PreviewOpenedEvent;
 struct ConversionNotice;
 struct ConvertRefusal;
 
@@ -52,6 +61,31 @@ inline constexpr const char* kEntryCustomSamplesPerSec = "n_CustomSamplesPerSeco
 inline constexpr const char* kEntryLastFolder = "LastPhotoFolder";
 inline constexpr int CSIDL_MYMUSIC = 13;
 
+// A copy of what a run holds, for tests; the program never reads it.
+struct ConverterDialogState {
+    int clipCount = 0;
+    std::string clipPath;        // clip entry 0
+    MediaTime clipDuration = 0;  // clip duration 0, whole seconds
+    int audioCount = 0;
+    std::string audioPath;  // audio source entry 0
+    MediaTime startTime = 0;
+    MediaTime endTime = 0;
+    int sliderPos = 0;
+    bool converting = false;
+    int usedSeconds = 0;
+    int convertTimerId = 0;  // 0 while the used-time timer is off
+    QString outputFile;      // m_strOutputFile
+    std::string outputPath;  // m_szOutputPath
+    int indexSamplesPerSec = 0;
+    int indexChannels = 0;
+    int indexBitsPerSample = 0;
+    int customSamplesPerSec = 0;
+    std::string errorText;
+    bool mediaHasSound = false;
+    bool opening = false;            // a file is being measured or its preview cued
+    bool conversionReleased = true;  // the conversion holds no graph, engine or timeline
+};
+
 class ConverterDialog : public QDialog {
     Q_OBJECT
 
@@ -59,6 +93,32 @@ public:
     ConverterDialog(ConverterApp& app, UiServices services, QWidget* parent = nullptr);
     ~ConverterDialog() override;
 
+    // Opens a chosen path as the open dialog's answer would (from the length
+    // measurement on); the command line and drops come this way. The opening
+    // goes on after this returns, as the media's answers arrive.
+    void OpenChosenMedia(const std::string& path);
+
+    QIcon OnQueryDragIcon() const { return m_hIcon; }
+
+    ConverterDialogState StateForTests() const;
+
+public slots:
+    // The close box, Alt+F4 and Esc: refused while converting, otherwise the
+    // settings are saved and the dialog ends.
+    void accept() override;
+    void reject() override;
+
+protected:
+    bool event(QEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
     // ---- members, in their long-standing order ----
     char m_szErrorText[160] = {};
     std::int32_t m_nClipCount = 0;
@@ -100,9 +160,6 @@ public:
     // ---- start-up, close and window behaviour ----
     bool OnInitDialog();
     void OnSysCommand(int commandId);
-    QIcon OnQueryDragIcon() const { return m_hIcon; }
-    // The close box, Alt+F4, Esc and Enter: refused while converting, otherwise
-    // the settings are saved and the dialog ends.
     void OnClose();
     // toMembers: edit 1071 into m_strOutputFile; otherwise the other way.
     void DoDataExchange(bool toMembers);
@@ -110,7 +167,6 @@ public:
         DoDataExchange(saveAndValidate);
         return true;
     }
-    QWidget* GetDlgItem(int id) const;
 
     // ---- wave format choice ----
     void OnSamplesPerSecChange();
@@ -128,11 +184,18 @@ public:
 
     // ---- media list and opening ----
     void OnOpenMediaFile();
-    // Opens a chosen path as the open dialog's answer would (steps 4 on).
-    void OpenChosenMedia(const std::string& path);
-    bool MeasureDuration(const char* path, MediaTime& duration);
-    // path is clip entry 0, which a failed preview empties.
+    // Starts measuring the path; OnDurationMeasured goes on with the answer.
+    void MeasureDuration(const std::string& path);
+    void OnDurationMeasured(const ProbeDoneEvent& measured);
+    // path is clip entry 0, which a failed preview empties. False when the
+    // preview failed at once; true while it is being cued (OnPreviewOpened
+    // goes on then).
     bool OpenPreview(char (&path)[kMaxPath]);
+    void OnPreviewOpened(const PreviewOpenedEvent& opened);
+    // The opening's last steps, once the preview has answered.
+    void FinishOpening();
+    // One opening at a time: Open Media File is unavailable while one goes on.
+    void SetOpening(bool opening);
     bool ClosePreview();
     void EnableMediaControls(bool enable);
 
@@ -152,33 +215,22 @@ public:
     void StopConversion();
     void OnConvertTimer(int timerId);
     void OnGraphNotify();
+    void OnProgressTimer();
+    void ShowProgress(bool converting);
+    void ShowRefusal(const ConvertRefusal& refusal);
+    void ShowNotices(const std::vector<ConversionNotice>& notices);
+    // The converting state ends: button, timers, progress.
+    void FinishConversion();
+    // The Convert button's caption and what it tells assistive technology.
+    void ShowConvertCaption(bool converting);
 
-    // Controls without a member of their own.
-    QLineEdit* outputEdit() const { return m_editOutputFile; }
-    QLineEdit* customRateEdit() const { return m_editCustomRate; }
-    QLabel* fileLine() const { return m_stcFileLine; }
-    const UiServices& services() const { return m_services; }
-    ConverterApp& app() const { return *m_hInstance; }
-    bool initialized() const { return m_bInitialized; }
+    // ---- drops ----
+    void DropOnOutputEdit(QDropEvent* e);
 
-protected:
-    bool event(QEvent* e) override;
-    void timerEvent(QTimerEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
-    void contextMenuEvent(QContextMenuEvent* e) override;
-    void showEvent(QShowEvent* e) override;
-    void dragEnterEvent(QDragEnterEvent* e) override;
-    void dropEvent(QDropEvent* e) override;
-
-public slots:
-    void accept() override;
-    void reject() override;
-
-private:
     void BuildTemplate();
+    void DescribeForAssistiveTechnology();
     void WireMessageTable();
     void SetTabOrder();
-    void SetText(int id, const QString& text);
     void SetStatusText(const QString& text);
 
     UiServices m_services;
@@ -188,27 +240,22 @@ private:
     QPushButton* m_btnCloseMedia = nullptr;
     QPushButton* m_btnExit = nullptr;
     QGroupBox* m_grpWaveFormat = nullptr;
-    std::map<int, QWidget*> m_controls;
-    bool m_bInitialized = false;
     bool m_bInitDone = false;
-    bool m_bClosing = false;
 
-public:
-    // ---- conversion state (convert/) ----
+    // ---- opening state ----
+    std::unique_ptr<MediaProber> m_prober;
+    std::uint64_t m_nProbeTicket = 0;    // the measurement awaited, 0 when none
+    std::uint64_t m_nPreviewSerial = 0;  // the player whose cueing is awaited, 0 when none
+    // Whether the open media has a sound stream, as measured when it was opened.
+    bool m_bMediaHasSound = true;
+
+    // ---- conversion state ----
     QBasicTimer m_convertTimer;
     // The share of the selection written, shown beside the status line while
     // converting; refreshed more often than the used-time count.
     QProgressBar* m_prgConvert = nullptr;
     QBasicTimer m_progressTimer;
     QElapsedTimer m_convertClock;
-    void OnProgressTimer();
-    void ShowProgress(bool converting);
-    void ShowRefusal(const ConvertRefusal& refusal);
-    void ShowNotices(const std::vector<ConversionNotice>& notices);
-    // The converting state ends: button, timers, progress.
-    void FinishConversion();
-    // Whether the open media has a sound stream, as measured when it was opened.
-    bool m_bMediaHasSound = true;
     struct EngineDeleter {
         void operator()(ConversionEngine* p) const;
     };

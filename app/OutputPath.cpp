@@ -41,6 +41,14 @@ std::string HelpPageUrl(std::string_view executablePath, const std::function<boo
     return QUrl::fromLocalFile(clean).toString(QUrl::FullyEncoded).toStdString();
 }
 
+QString MusicFolder() {
+    // Qt answers from the XDG user folders (~/Music when none is named), as
+    // xdg-user-dir does; a folder that does not exist is no place to write to.
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    if (!music.isEmpty() && QFileInfo(music).isDir()) return music;
+    return QDir::homePath();
+}
+
 QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QString& entry,
                                               const QString& defaultPath, int folderId) {
     (void)folderId;  // the music folder is the only one asked for
@@ -50,35 +58,32 @@ QString ConverterDialog::GetDefaultOutputPath(const QString& section, const QStr
         // A stored path too long for the path buffer is not one we can write to.
         return FitsPathBuffer(value.toStdString()) ? value : fallback;
     };
-    // Every version of this platform takes the music-folder branch; there is
-    // no shell library to load, so "Can not get SHGetFolderPathA!" cannot occur.
-    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
-    if (music.isEmpty() || !QFileInfo(music).isDir()) {
-        m_services.boxes->DialogBox("Error", "Can not get My Music directory!");
-        return stored(defaultPath);
-    }
-    const QString candidate = music + QString::fromStdString(FileNameWithBackslash(defaultPath.toStdString()));
+    // Every version of this platform takes the music-folder branch, and the
+    // lookup always has an answer (the home folder at worst): neither
+    // "Can not get SHGetFolderPathA!" nor "Can not get My Music directory!"
+    // can occur.
+    const QString candidate = MusicFolder() + QString::fromStdString(FileNameWithBackslash(defaultPath.toStdString()));
     return stored(FitsPathBuffer(candidate.toStdString()) ? candidate : defaultPath);
 }
 
 void ConverterDialog::OnBrowse() {
-    // 1. The folder of the path last taken, not of the edit's current text.
+    // The folder of the path last taken, not of the edit's current text.
     const std::string current = m_strOutputFile.toStdString();
     SaveFileRequest request;
     request.title = "Select Output";
     request.filters = {{"WAV file(*.wav)", "*.wav"}};
     request.filterIndex = 1;
     request.initialFolder = BrowseInitialFolder(current);
-    // 2.-3. No overwrite prompt here: Convert asks before replacing a file.
+    // No overwrite prompt here: Convert asks before replacing a file.
     const std::optional<std::string> chosen = m_services.files->GetSaveFileName(request);
     if (!chosen) return;
-    // 4. Extension replaced by .wav.
+    // Whatever was chosen, a .wav is written.
     const std::string path = WithWavExtension(*chosen);
     if (!FitsPathBuffer(path)) {
         m_services.boxes->DialogBox("Error", kOutputPathTooLongText, BoxButtons::Ok, BoxIcon::Warning);
         return;
     }
-    // 5. Members, setting, edit.
+    // Taken at once: members, setting and edit.
     m_strOutputFile = QString::fromStdString(path);
     m_hInstance->settings().WriteProfileString(QString::fromLatin1(kSectionOption),
                                                QString::fromLatin1(kEntryOutputFile), m_strOutputFile);

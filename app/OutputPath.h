@@ -2,12 +2,17 @@
 // Pure parts of the output path and help: where Browse starts, how its answer
 // becomes a .wav path, and where the help pages are.
 
+#include <QString>
+
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace veltrano {
+
+// The user's music folder when it exists (the XDG one), else the home folder.
+QString MusicFolder();
 
 // The folder Browse opens in: the path before its last '/', "." without one,
 // "/" for a file in the root.

@@ -2,13 +2,14 @@
 // preview, Play/Pause/Stop drive it, Start Time and End Time mark the
 // selection, and closing the player window empties the dialog.
 
+#include "app/Accessibility.h"
 #include "app/ConverterApp.h"
 #include "app/ConverterDialog.h"
-#include "preview/PreviewPlayer.h"
-#include "core/Paths.h"
 #include "app/ThumbSlider.h"
-#include "core/TimeText.h"
 #include "app/Trackbar.h"
+#include "core/Paths.h"
+#include "core/TimeText.h"
+#include "preview/PreviewPlayer.h"
 
 #include <QLabel>
 
@@ -34,6 +35,10 @@ int TrackbarStepOf(MediaTime position, MediaTime length) {
     return static_cast<int>(static_cast<double>(position) / static_cast<double>(length) * 600.0);
 }
 
+std::string TrackbarPositionText(MediaTime length, int step) {
+    return HmsText(TrackbarTarget(length, step)) + " of " + HmsText(length);
+}
+
 void ConverterDialog::OnTrackbarReleased() {
     m_nSliderPos = m_sldPosition->value();
     SeekToSlider(m_nSliderPos);
@@ -51,12 +56,14 @@ void ConverterDialog::RefreshPosition() {
     // The user holds the thumb: neither the text nor the thumb moves.
     if (m_hInstance->m_bThumbHeld == 1) return;
     if (!g_pPreviewPlayer) {
-        m_stcFileLine->setText(QString());
+        ShowLiveText(*m_stcFileLine, QString());
         return;
     }
     const MediaTime position = g_pPreviewPlayer->m_rtCurrentPosition;
     const MediaTime length = g_pPreviewPlayer->m_rtStopPosition;
-    m_stcFileLine->setText(QString::fromStdString(FileLineText(FileNameOfClip(m_szClipPath[0]), position, length)));
+    ShowLiveText(*m_stcFileLine,
+                 QString::fromStdString(FileLineText(FileNameOfClip(m_szClipPath[0]), position, length)));
+    if (length != 0) m_sldPosition->SetMediaLength(length);
     m_nSliderPos = TrackbarStepOf(position, length);
     m_sldPosition->setValue(m_nSliderPos);
 }
@@ -64,13 +71,13 @@ void ConverterDialog::RefreshPosition() {
 void ConverterDialog::OnStartTime() {
     if (!g_pPreviewPlayer) return;
     m_rtStartTime = g_pPreviewPlayer->m_rtCurrentPosition;
-    m_stcStartTime->setText(QString::fromStdString(HmsText(m_rtStartTime)));
+    ShowLiveText(*m_stcStartTime, QString::fromStdString(HmsText(m_rtStartTime)));
 }
 
 void ConverterDialog::OnEndTime() {
     if (!g_pPreviewPlayer) return;
     m_rtEndTime = g_pPreviewPlayer->m_rtCurrentPosition;
-    m_stcEndTime->setText(QString::fromStdString(HmsText(m_rtEndTime)));
+    ShowLiveText(*m_stcEndTime, QString::fromStdString(HmsText(m_rtEndTime)));
 }
 
 void ConverterDialog::OnPlay() {
@@ -90,9 +97,10 @@ void ConverterDialog::OnCloseMedia() {
     m_nClipCount = 0;
     m_rtStartTime = 0;
     m_rtEndTime = 0;
-    m_stcStartTime->setText(QStringLiteral("00:00:00"));
-    m_stcEndTime->setText(QStringLiteral("00:00:00"));
-    m_stcFileLine->setText(QString());
+    ShowLiveText(*m_stcStartTime, QStringLiteral("00:00:00"));
+    ShowLiveText(*m_stcEndTime, QStringLiteral("00:00:00"));
+    ShowLiveText(*m_stcFileLine, QString());
+    m_sldPosition->SetMediaLength(0);
     EnableMediaControls(false);
     // Puts the stored output path back into its edit, discarding typed text.
     UpdateData(false);

@@ -28,6 +28,9 @@ public:
     bool Take(GraphEvent& out, int timeoutMs, std::initializer_list<long> codes = {});
     // Forgets every queued event (what a failed attempt left behind).
     void Flush();
+    // Queues an event of the graph's own making (a preroll that ended at once
+    // or took too long), notified like the bus's.
+    void Post(GraphEvent event) { Queue(std::move(event)); }
 
     // Whether the graph has ended (all streams done, or an error), seen as the
     // events arrive, so a waiter needs none of the queued events.

@@ -1,8 +1,11 @@
 #include "media/MediaProbe.h"
 
+#include "media/GraphEvents.h"
 #include "media/GstHandles.h"
 #include "media/Logging.h"
 #include "formats/Mp3Stream.h"
+
+#include <QCoreApplication>
 
 #include <atomic>
 #include <chrono>
@@ -19,6 +22,40 @@ namespace {
 // its streams cannot hang the caller.
 constexpr GstClockTime kProbeTimeout = 10 * GST_SECOND;
 
+// Wakes a probe that waits on its graph when whoever asked for it is gone.
+// Set and read under its mutex by the probing thread and the one abandoning it.
+class ProbeCancel {
+public:
+    void Cancel() {
+        std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        if (bus_) gst_bus_post(bus_.get(), gst_message_new_application(nullptr, gst_structure_new_empty("cancel")));
+        if (waiting_) waiting_->notify_all();
+    }
+    bool Cancelled() {
+        std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+    // While a probe runs: its bus, and the condition it may wait on.
+    void Attach(GstBus* bus, std::condition_variable* waiting) {
+        std::lock_guard lock(mutex_);
+        bus_ = gsth::Bus::Retain(bus);
+        waiting_ = waiting;
+        if (cancelled_) gst_bus_post(bus, gst_message_new_application(nullptr, gst_structure_new_empty("cancel")));
+    }
+    void Detach() {
+        std::lock_guard lock(mutex_);
+        bus_.reset();
+        waiting_ = nullptr;
+    }
+
+private:
+    std::mutex mutex_;
+    bool cancelled_ = false;
+    gsth::Bus bus_;
+    std::condition_variable* waiting_ = nullptr;
+};
+
 struct ProbeState {
     GstElement* pipeline = nullptr;
     std::mutex mutex;
@@ -31,7 +68,13 @@ struct ProbeState {
     std::string firstAudioCaps;
     int firstAudioMpegVersion = 0;
     std::atomic<gint64> audioEnd{-1};  // end of the last parsed sound buffer
+    ProbeCancel* cancel = nullptr;     // null when nobody can abandon the probe
 };
+
+// What a probe's waits listen for besides their own messages: an abandon.
+constexpr GstMessageType kCancelMessage = GST_MESSAGE_APPLICATION;
+
+Result Abandoned() { return Result(E_ABORT, "The measurement was abandoned."); }
 
 // Follows how far the first sound stream has been parsed.
 GstPadProbeReturn TrackEnd(GstPad*, GstPadProbeInfo* info, gpointer data) {
@@ -94,8 +137,9 @@ Result Fail(ProbeStep step, ProbeStep* failedStep, Result r) {
 Result WaitForStreams(ProbeState& st) {
     gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
     gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
-        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_STREAM_COLLECTION)));
+        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_STREAM_COLLECTION | kCancelMessage)));
     if (!msg) return Result(E_FAIL, "The file did not show its streams in time.");
+    if (GST_MESSAGE_TYPE(msg.get()) == kCancelMessage) return Abandoned();
     if (GST_MESSAGE_TYPE(msg.get()) == GST_MESSAGE_ERROR) {
         gsth::Error err;
         gsth::String debug;
@@ -108,40 +152,54 @@ Result WaitForStreams(ProbeState& st) {
     const unsigned streams = collection ? gst_stream_collection_get_size(collection) : 1;
     if (collection) gst_object_unref(collection);
     std::unique_lock lock(st.mutex);
-    st.padAdded.wait_for(lock, std::chrono::seconds(2), [&] { return st.pads >= streams; });
-    return Result(S_OK);
+    const auto cancelled = [&] { return st.cancel && st.cancel->Cancelled(); };
+    st.padAdded.wait_for(lock, std::chrono::seconds(2), [&] { return st.pads >= streams || cancelled(); });
+    return cancelled() ? Abandoned() : Result(S_OK);
 }
 
 // For a stream that does not state its length (a FLAC written as a stream):
 // the parsers, without any decoder, run to the end, and the last sound
 // buffer's end is the length.
 gint64 MeasureByParsing(ProbeState& st) {
+    if (st.cancel && st.cancel->Cancelled()) return -1;
     if (gst_element_set_state(st.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) return -1;
     gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
     gsth::Message msg = gsth::Message::Adopt(gst_bus_timed_pop_filtered(
-        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+        bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | kCancelMessage)));
     if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) return -1;
     return st.audioEnd.load();
 }
 
-}  // namespace
+// The file's source: whatever element the installation reads file URIs with.
+Result MakeFileSource(const std::string& path, GstElement*& src) {
+    gsth::Error error;
+    gsth::String uri = gsth::String::Adopt(gst_filename_to_uri(path.c_str(), error.out()));
+    if (!uri) return Result(E_INVALIDARG, error ? error->message : "The file name cannot be made a URI.");
+    src = gst_element_make_from_uri(GST_URI_SRC, uri.get(), nullptr, error.out());
+    if (!src) return Result(E_NOINTERFACE, error ? error->message : "No installed element reads files.");
+    return Result(S_OK);
+}
 
-Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedStep) {
+Result Probe(const std::string& path, MediaProbe& out, ProbeStep* failedStep, ProbeCancel* cancel) {
     out = MediaProbe{};
     gsth::Element pipeline = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new("probe"))));
-    GstElement* src = gst_element_factory_make("filesrc", nullptr);
+    GstElement* src = nullptr;
+    if (Result r = MakeFileSource(path, src); r.failed()) return Fail(ProbeStep::Render, failedStep, r);
     GstElement* parse = gst_element_factory_make("parsebin", nullptr);
-    if (!src || !parse) {
-        if (src) gst_object_unref(gst_object_ref_sink(src));
-        if (parse) gst_object_unref(gst_object_ref_sink(parse));
+    if (!parse) {
+        gst_object_unref(gst_object_ref_sink(src));
         return Fail(ProbeStep::Render, failedStep, Result(E_NOINTERFACE, "GStreamer's parsebin is not installed."));
     }
-    g_object_set(src, "location", path.c_str(), nullptr);
     gst_bin_add_many(GST_BIN(pipeline.get()), src, parse, nullptr);
     gst_element_link(src, parse);
 
     ProbeState st;
     st.pipeline = pipeline.get();
+    st.cancel = cancel;
+    if (cancel) {
+        gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(pipeline.get()));
+        cancel->Attach(bus.get(), &st.padAdded);
+    }
     const gulong added = g_signal_connect(parse, "pad-added", G_CALLBACK(&OnPadAdded), &st);
 
     Result streams = gst_element_set_state(pipeline.get(), GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE
@@ -201,7 +259,76 @@ Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedSte
     g_signal_handler_disconnect(parse, added);
     audioPads.clear();
     gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    if (cancel) cancel->Detach();
     return result;
+}
+
+}  // namespace
+
+Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedStep) {
+    return Probe(path, out, failedStep, nullptr);
+}
+
+// ---- MediaProber ----
+
+// What the prober and its worker share. The worker reads the target under the
+// mutex when it posts; the prober's destructor empties it first, so nothing
+// is ever posted to a target that is gone.
+class MediaProber::Shared {
+public:
+    explicit Shared(QObject* target) : target_(target) {}
+
+    void Post(QEvent* event) {
+        std::lock_guard lock(mutex_);
+        if (target_) QCoreApplication::postEvent(target_, event);
+        else delete event;
+        busy_ = false;
+    }
+    void Abandon() {
+        {
+            std::lock_guard lock(mutex_);
+            target_ = nullptr;
+        }
+        cancel_.Cancel();
+    }
+    bool Busy() {
+        std::lock_guard lock(mutex_);
+        return busy_;
+    }
+    void SetBusy() {
+        std::lock_guard lock(mutex_);
+        busy_ = true;
+    }
+    ProbeCancel& cancel() { return cancel_; }
+
+private:
+    std::mutex mutex_;
+    QObject* target_;    // guarded by mutex_
+    bool busy_ = false;  // guarded by mutex_
+    ProbeCancel cancel_;
+};
+
+MediaProber::MediaProber(QObject* target) : shared_(std::make_shared<Shared>(target)) {}
+
+MediaProber::~MediaProber() {
+    shared_->Abandon();
+    if (worker_.joinable()) worker_.join();
+}
+
+bool MediaProber::Busy() const { return shared_->Busy(); }
+
+std::uint64_t MediaProber::Start(const std::string& path) {
+    if (shared_->Busy()) return 0;
+    if (worker_.joinable()) worker_.join();  // it has posted its answer: it is ending
+    const std::uint64_t ticket = ++lastTicket_;
+    shared_->SetBusy();
+    worker_ = std::thread([shared = shared_, path, ticket] {
+        MediaProbe probe;
+        ProbeStep step = ProbeStep::Render;
+        Result r = Probe(path, probe, &step, &shared->cancel());
+        shared->Post(new ProbeDoneEvent(ticket, path, std::move(r), probe, step));
+    });
+    return ticket;
 }
 
 }  // namespace veltrano

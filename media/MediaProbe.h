@@ -2,11 +2,19 @@
 // Measuring a media file on a throw-away graph: its length and which kinds of
 // streams it has. Nothing is decoded; a raw MP3's length comes from its own
 // frames, without the encoder delay and padding when the file states them.
+// The dialog measures on a thread of its own (MediaProber) and hears the
+// answer as a posted event; the command line measures in place.
 
 #include "core/MediaTime.h"
 #include "core/Result.h"
 
+#include <QEvent>
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace veltrano {
 
@@ -22,7 +30,53 @@ enum class ProbeStep {
     StopPosition,  // the length is not known
 };
 
-// path is UTF-8. On failure *failedStep says which step failed.
+// path is UTF-8. On failure *failedStep says which step failed. The file is
+// read through the installed handler of file URIs.
 Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedStep = nullptr);
+
+// Posted to a MediaProber's target when its probe has ended.
+inline constexpr int kProbeDoneEventType = QEvent::User + 14;
+
+class ProbeDoneEvent final : public QEvent {
+public:
+    ProbeDoneEvent(std::uint64_t ticketOfProbe, std::string probedPath, Result probeResult, MediaProbe measured,
+                   ProbeStep failed)
+        : QEvent(static_cast<QEvent::Type>(kProbeDoneEventType)),
+          ticket(ticketOfProbe),
+          path(std::move(probedPath)),
+          result(std::move(probeResult)),
+          probe(measured),
+          failedStep(failed) {}
+
+    const std::uint64_t ticket;  // what Start returned
+    const std::string path;
+    const Result result;
+    const MediaProbe probe;
+    const ProbeStep failedStep;  // meaningful when result failed
+};
+
+// Measures one file at a time on a worker thread, so the caller's thread never
+// waits on the media. Made, started and destroyed on one thread.
+class MediaProber {
+public:
+    // target: where each ProbeDoneEvent is posted; it must outlive the prober.
+    explicit MediaProber(QObject* target);
+    // A probe still running is abandoned: its graph is stopped and nothing is posted.
+    ~MediaProber();
+    MediaProber(const MediaProber&) = delete;
+    MediaProber& operator=(const MediaProber&) = delete;
+
+    // Starts measuring path; the ticket comes back in the event. 0 while an
+    // earlier probe is still running.
+    std::uint64_t Start(const std::string& path);
+    bool Busy() const;
+
+    class Shared;
+
+private:
+    std::shared_ptr<Shared> shared_;
+    std::thread worker_;
+    std::uint64_t lastTicket_ = 0;
+};
 
 }  // namespace veltrano

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <cmath>
@@ -22,9 +23,6 @@ namespace veltrano {
 namespace {
 
 constexpr const char* kAudioSinkVariable = "VELTRANO_AUDIO_SINK";
-// Long enough for a large file on a slow disk, short enough that a stuck
-// decoder never freezes the dialog for good.
-constexpr int kPrerollTimeoutMs = 10000;
 
 // QImage::Format_RGB32 is 0xffRRGGBB in native byte order.
 #if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
@@ -132,6 +130,7 @@ Result ErrorOfEvent(const GraphEvent& event) {
 class PlaybackGraph::Impl {
 public:
     ~Impl() {
+        prerollTimer.reset();
         // Streaming threads end here, before the relay and the event queue go.
         if (playbin) gst_element_set_state(playbin.get(), GST_STATE_NULL);
         events.reset();
@@ -153,7 +152,13 @@ public:
     gsth::Element appsink;
     std::unique_ptr<GraphEvents> events;
     std::unique_ptr<FrameRelay> relay;
+    // Ends a rendering begun by BeginRender with its outcome.
+    Result FinishRender(Result result);
+
+    bool rendering = false;  // cueing, its end not yet taken
     bool rendered = false;
+    std::string path;        // the file being rendered, for the log
+    std::unique_ptr<QTimer> prerollTimer;
     int nVideo = 0;
     int nAudio = 0;
     double rate = 1.0;
@@ -219,41 +224,88 @@ Result PlaybackGraph::CreateForMeasuring(std::shared_ptr<PlaybackGraph>& graph) 
     return Result(S_OK);
 }
 
-Result PlaybackGraph::RenderFile(const char* path) {
+Result PlaybackGraph::BeginRender(const char* path, QObject* target, int eventType) {
     Impl& g = *impl_;
-    if (g.rendered) return Result(E_UNEXPECTED, "The graph already holds a file.");
+    if (g.rendered || g.rendering) return Result(E_UNEXPECTED, "The graph already holds a file.");
     if (!path || !*path) return Result(E_INVALIDARG, "No file name was given.");
     gsth::Error error;
     gsth::String uri = gsth::String::Adopt(gst_filename_to_uri(path, error.out()));
     if (!uri) return Result(E_INVALIDARG, error ? error->message : "The file name cannot be made a URI.");
     g_object_set(g.playbin.get(), "uri", uri.get(), nullptr);
+    g.path = path;
 
     GraphEvents::Impl& events = *g.events->impl();
+    // Set before the state changes, so that no end of the cueing goes unheard.
+    events.SetTarget(target, eventType, 0);
+    g.rendering = true;
     const GstStateChangeReturn change = gst_element_set_state(g.playbin.get(), GST_STATE_PAUSED);
-    Result result(S_OK);
-    GraphEvent event;
     if (change == GST_STATE_CHANGE_FAILURE) {
-        result = events.Take(event, 0, {EC_ERRORABORT}) ? ErrorOfEvent(event)
-                                                        : Result(E_FAIL, "The file could not be opened.");
-    } else if (change == GST_STATE_CHANGE_ASYNC) {
-        if (!events.Take(event, kPrerollTimeoutMs, {EC_ERRORABORT, EC_ASYNC_DONE}))
-            result = Result(E_FAIL, "The file took too long to open.");
-        else if (event.code == EC_ERRORABORT) result = ErrorOfEvent(event);
+        GraphEvent event;
+        return g.FinishRender(events.Take(event, 0, {EC_ERRORABORT}) ? ErrorOfEvent(event)
+                                                                     : Result(E_FAIL, "The file could not be opened."));
     }
+    if (change != GST_STATE_CHANGE_ASYNC) {
+        // Cued already: the end is told like any other, as an event.
+        GraphEvent done;
+        done.code = EC_ASYNC_DONE;
+        events.Post(std::move(done));
+        return Result(S_OK);
+    }
+    if (target) {
+        // A stuck decoder must not keep the opening pending for good.
+        g.prerollTimer = std::make_unique<QTimer>();
+        g.prerollTimer->setSingleShot(true);
+        QObject::connect(g.prerollTimer.get(), &QTimer::timeout, [&events] {
+            GraphEvent late;
+            late.code = EC_ERRORABORT;
+            late.param1 = E_FAIL;
+            late.text = "The file took too long to open.";
+            events.Post(std::move(late));
+        });
+        g.prerollTimer->start(kPrerollTimeoutMs);
+    }
+    return Result(S_OK);
+}
+
+Result PlaybackGraph::EndRender(bool& ended) {
+    Impl& g = *impl_;
+    ended = true;
+    if (!g.rendering) return g.rendered ? Result(S_OK) : Result(E_UNEXPECTED, "No media is being rendered.");
+    GraphEvent event;
+    if (!g.events->impl()->Take(event, 0, {EC_ERRORABORT, EC_ASYNC_DONE})) {
+        ended = false;
+        return Result(S_OK);
+    }
+    return g.FinishRender(event.code == EC_ERRORABORT ? ErrorOfEvent(event) : Result(S_OK));
+}
+
+Result PlaybackGraph::RenderFile(const char* path) {
+    if (Result r = BeginRender(path, nullptr, 0); r.failed()) return r;
+    GraphEvent event;
+    if (!impl_->events->impl()->Take(event, kPrerollTimeoutMs, {EC_ERRORABORT, EC_ASYNC_DONE}))
+        return impl_->FinishRender(Result(E_FAIL, "The file took too long to open."));
+    return impl_->FinishRender(event.code == EC_ERRORABORT ? ErrorOfEvent(event) : Result(S_OK));
+}
+
+Result PlaybackGraph::Impl::FinishRender(Result result) {
+    rendering = false;
+    prerollTimer.reset();
     if (result.succeeded()) {
         gint video = 0, audio = 0;
-        g_object_get(g.playbin.get(), "n-video", &video, "n-audio", &audio, nullptr);
-        g.nVideo = video;
-        g.nAudio = audio;
+        g_object_get(playbin.get(), "n-video", &video, "n-audio", &audio, nullptr);
+        nVideo = video;
+        nAudio = audio;
         if (video == 0 && audio == 0) result = Result(E_FAIL, "The file has neither sound nor picture.");
     }
     if (result.failed()) {
-        gst_element_set_state(g.playbin.get(), GST_STATE_NULL);
-        events.Flush();  // drop what the failed attempt queued
-        qCWarning(lcMedia) << "cannot render" << path << ":" << result.text().c_str();
+        GraphEvents::Impl& queue = *events->impl();
+        queue.SetTarget(nullptr, 0, 0);  // whoever waited has its answer
+        gst_element_set_state(playbin.get(), GST_STATE_NULL);
+        queue.Flush();  // drop what the failed attempt queued
+        qCWarning(lcMedia) << "cannot render" << path.c_str() << ":" << result.text().c_str();
         return result;
     }
-    g.rendered = true;
+    rendered = true;
     return Result(S_OK);
 }
 

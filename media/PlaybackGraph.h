@@ -9,6 +9,7 @@
 #include "core/MediaTime.h"
 #include "core/Result.h"
 
+#include <QObject>
 #include <QRect>
 
 #include <memory>
@@ -18,6 +19,9 @@ class QWidget;
 namespace veltrano {
 
 class VideoSurface;
+
+// How long a file may take to be cued before its opening fails.
+inline constexpr int kPrerollTimeoutMs = 10000;
 
 // Media: positions in MediaTime units, the only format this graph seeks in.
 enum class TimeFormat { Media, Frame, Sample, Byte };
@@ -42,10 +46,19 @@ public:
     PlaybackGraph(const PlaybackGraph&) = delete;
     PlaybackGraph& operator=(const PlaybackGraph&) = delete;
 
-    // Builds the whole playback chain for a file (UTF-8 path) and cues it
-    // paused on its first frame. Fails, with GStreamer's text, for a missing
-    // file, a file no installed plugin can decode, a corrupt one, and one with
-    // neither sound nor picture. Waits at most a few seconds.
+    // Starts building the whole playback chain for a file (UTF-8 path) and
+    // cueing it paused on its first frame, without waiting: the cueing goes on
+    // on GStreamer's threads, and its end is queued as the graph's
+    // EC_ASYNC_DONE (or EC_ERRORABORT) event, posted to target as eventType
+    // like every event of the graph. A failure found at once is returned.
+    Result BeginRender(const char* path, QObject* target, int eventType);
+    // After a notification: ended stays false while the file is still being
+    // cued; once it has ended, S_OK when rendered, else the failure with
+    // GStreamer's text (a missing file, one no installed plugin can decode, a
+    // corrupt one, one with neither sound nor picture, or one that took more
+    // than kPrerollTimeoutMs).
+    Result EndRender(bool& ended);
+    // BeginRender and waiting for its end, for callers off the user-interface thread.
     Result RenderFile(const char* path);
 
     Result QueryInterface(std::shared_ptr<PlaybackControl>& out);

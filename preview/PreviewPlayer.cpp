@@ -39,178 +39,6 @@ PreviewPlayer::~PreviewPlayer() {
     if (m_hWnd) m_hWnd->DetachPlayer();
 }
 
-// ---- opening and closing ----
-
-bool PreviewPlayer::OpenMedia() {
-    m_ePlayState = Stopped;
-    CreatePlayerWindow();
-    // The path stays UTF-8: the graph makes the file's URI of it.
-    const std::string path(TextOf(m_szFileName));
-
-    Result hr = PlaybackGraph::Create(pGB);
-    if (hr.failed()) {
-        qCWarning(lcPreview) << "cannot build the playback graph:" << hr.text().c_str();
-        ReportFailure("FAILED(hr=0x%x) in CoCreateInstance(CLSID_FilterGraph, NULL, CLSCTX_INPROC_SERVER, "
-                      "IID_IGraphBuilder, (void **)&pGB)\n",
-                      Hex(hr));
-        return FailOpen();
-    }
-    hr = pGB->RenderFile(path.c_str());
-    if (hr.failed()) {
-        m_boxes.OwnerlessBox(kCannotPlayText);  // the graph has logged GStreamer's reason
-        return FailOpen();
-    }
-    if (!QueryGraphInterfaces()) return FailOpen();
-    DetectAudioOnly();
-
-    hr = pME->SetNotifyWindow(m_hWnd, kGraphNotifyEventType, 0);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pME->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hWnd), WM_GRAPHNOTIFY, 0)\n",
-                      Hex(hr));
-        return FailOpen();
-    }
-
-    if (!m_bAudioOnly) {
-        // The surface is made a child of the window: there is no caption or
-        // frame of its own to strip first. Results not examined, as before.
-        (void)pVW->put_Owner(m_hWnd);
-        (void)pVW->put_MessageDrain(m_hWnd);
-        hr = InitVideoWindow(1, 1);
-        if (hr.failed()) {
-            ReportFailure("FAILED(hr=0x%x) in InitVideoWindow(1, 1)\n", Hex(hr));
-            return FailOpen();
-        }
-        if (m_bStartInFullScreen) EnterFullScreen();
-    }
-
-    if (m_bAudioOnly) {
-        m_hWnd->hide();  // for good; a hidden window takes neither focus nor the front
-    } else {
-        m_bVideoShown = 1;
-        m_hWnd->show();  // keeps a full-screen state entered just above
-        m_hWnd->raise();
-        m_hWnd->activateWindow();
-        m_hWnd->setFocus();
-    }
-    UpdateTitle();
-    m_hWnd->m_positionTimer.start(kPositionTimerMs, m_hWnd);
-    return true;
-}
-
-bool PreviewPlayer::QueryGraphInterfaces() {
-    Result hr = pGB->QueryInterface(pMC);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaControl, (void **)&pMC)\n", Hex(hr));
-        return false;
-    }
-    hr = pGB->QueryInterface(pME);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaEventEx, (void **)&pME)\n", Hex(hr));
-        return false;
-    }
-    hr = pGB->QueryInterface(pMS);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IMediaSeeking, (void **)&pMS)\n", Hex(hr));
-        return false;
-    }
-    hr = pGB->QueryInterface(pVW);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IVideoWindow, (void **)&pVW)\n", Hex(hr));
-        return false;
-    }
-    hr = pGB->QueryInterface(pBV);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IBasicVideo, (void **)&pBV)\n", Hex(hr));
-        return false;
-    }
-    hr = pGB->QueryInterface(pBA);
-    if (hr.failed()) {
-        ReportFailure("FAILED(hr=0x%x) in pGB->QueryInterface(IID_IBasicAudio, (void **)&pBA)\n", Hex(hr));
-        return false;
-    }
-    return true;
-}
-
-bool PreviewPlayer::FailOpen() {
-    CloseMedia();
-    return false;
-}
-
-void PreviewPlayer::CloseMedia() {
-    if (pMC) (void)pMC->Stop();  // the graph is released next, whatever it says
-    m_ePlayState = Stopped;
-    m_bAudioOnly = 1;
-    if (m_bWindowCreated) DestroyPlayerWindow();
-    ReleaseGraph();
-    m_szFileName[0] = '\0';
-    m_ePlayState = NoMedia;
-    if (m_hwndDialog) m_hwndDialog->update();
-}
-
-void PreviewPlayer::CreatePlayerWindow() {
-    // There is no window class to register: PlayerWindow is the class.
-    const QRect dialogRect = m_hwndDialog ? m_hwndDialog->frameGeometry() : QRect();
-    m_hWnd = new PlayerWindow(this);
-    SetFixedWindowRect(*m_hWnd, InitialPlayerRect(WorkAreaRect(), dialogRect));
-    m_bWindowCreated = true;
-}
-
-void PreviewPlayer::DestroyPlayerWindow() {
-    if (!m_hWnd) return;
-    if (pVW) {
-        m_hWnd->hide();
-        (void)pVW->put_Visible(false);  // the window goes anyway
-        if (m_bFullScreen) {
-            m_bVideoShown = 0;  // so leaving full screen keeps the window hidden
-            LeaveFullScreen();
-            m_hWnd->hide();
-        }
-    }
-    if (m_hwndDialog) m_hwndDialog->update();
-    // The timers end with the window. The window goes once control is back
-    // in the event loop, so no handler still running on it loses its object;
-    // from now on it hears nothing of this player.
-    m_hWnd->m_cursorTimer.stop();
-    m_hWnd->m_positionTimer.stop();
-    m_hWnd->DetachPlayer();
-    m_hWnd->hide();
-    m_hWnd->deleteLater();
-    m_hWnd = nullptr;
-    m_bWindowCreated = false;
-}
-
-void PreviewPlayer::ReleaseGraph() {
-    if (pVW) {
-        // Releasing: nothing is left to report a failure to.
-        (void)pVW->put_Visible(false);
-        (void)pVW->put_Owner(nullptr);
-    }
-    if (pME) (void)pME->SetNotifyWindow(nullptr, 0, 0);
-    pME.reset();
-    pMS.reset();
-    pMC.reset();
-    pBA.reset();
-    pBV.reset();
-    pVW.reset();
-    pGB.reset();  // the last reference: the graph is torn down here
-}
-
-void PreviewPlayer::DetectAudioOnly() {
-    if (!pVW || !pBV) {
-        m_bAudioOnly = 1;
-        return;
-    }
-    m_bAudioOnly = 0;
-    bool visible = false;
-    const Result hr = pVW->get_Visible(visible);
-    if (hr.succeeded()) return;
-    if (hr == E_NOINTERFACE) {
-        m_bAudioOnly = 1;
-        return;
-    }
-    ReportFailure("Failed(%08lx) in pVW->get_Visible()!\r\n", static_cast<unsigned long>(Hex(hr)));
-}
-
 void PreviewPlayer::UpdateTitle() {
     if (!m_hWnd) return;
     const std::string name = BareFileName(TextOf(m_szFileName));
@@ -358,7 +186,8 @@ bool PreviewPlayer::PlayerWindowProc(PlayerWindow* hwnd, QEvent* event) {
     }
     const int type = static_cast<int>(event->type());
     if (type == kGraphNotifyEventType) {
-        ProcessGraphEvents();
+        if (m_bOpening) ContinueOpen();
+        else ProcessGraphEvents();
         return true;
     }
     if (type == kCommandEventType) {
@@ -417,7 +246,7 @@ void PreviewPlayer::UpdateMenuItems(QMenu& popup) const {
 
 // ---- sizing and full screen ----
 
-Result PreviewPlayer::InitVideoWindow(int multiplier, int divider) {
+Result PreviewPlayer::InitVideoWindow(int multiplier, int divider, bool report) {
     if (m_bFullScreen && m_bVideoShown) LeaveFullScreen();
     int width = 0, height = 0;
     if (!pBV || !m_hWnd || pBV->GetVideoSize(width, height).failed()) return Result(S_OK);
@@ -426,7 +255,7 @@ Result PreviewPlayer::InitVideoWindow(int multiplier, int divider) {
     SetFixedWindowRect(*m_hWnd, QRect(m_hWnd->frameGeometry().topLeft(), outer));
     const QRect rect = m_hWnd->rect();
     const Result hr = pVW->SetWindowPosition(rect.left(), rect.top(), rect.width(), rect.height());
-    if (hr.failed())
+    if (hr.failed() && report)
         ReportFailure("FAILED(hr=0x%x) in pVW->SetWindowPosition(rect.left, rect.top, rect.right, rect.bottom)\n",
                       Hex(hr));
     return hr;

@@ -11,6 +11,7 @@
 #include "core/Result.h"
 #include "ui/UiServices.h"
 
+#include <QEvent>
 #include <QPointer>
 #include <QRect>
 #include <QWidget>
@@ -41,6 +42,20 @@ inline constexpr const char* kCannotPlayText =
     "Cannot play the file.  The file is either corrupt or\n"
     "the player does not support the format you are trying to play.\n"
     "You need to install appropriate decoders.";
+
+// Posted to the dialog when an opening begun by OpenMedia has ended.
+inline constexpr int kPreviewOpenedEventType = QEvent::User + 4;
+
+class PreviewOpenedEvent final : public QEvent {
+public:
+    PreviewOpenedEvent(std::uint64_t playerSerial, bool isOpen)
+        : QEvent(static_cast<QEvent::Type>(kPreviewOpenedEventType)), serial(playerSerial), opened(isOpen) {}
+    const std::uint64_t serial;  // the player's serial()
+    const bool opened;           // false: the failure has been shown and CloseMedia has run
+};
+
+// The detail under "Cannot play the file.": which file, and why.
+std::string CannotPlayDetail(std::string_view path, std::string_view reason);
 
 class PreviewPlayer {
 public:
@@ -82,9 +97,14 @@ public:
     Qt::WindowFlags m_lNormalStyle;
 
     // ---- called by the main dialog ----
-    // Opens m_szFileName (UTF-8, up to 259 bytes), once per player. On
-    // failure the message has been shown and CloseMedia has run.
+    // Opens m_szFileName (UTF-8, up to 259 bytes), once per player. The file
+    // is cued without waiting: true while that goes on, and the dialog hears
+    // the outcome as a PreviewOpenedEvent; false when the opening failed at
+    // once (the message has been shown and CloseMedia has run; nothing follows).
     bool OpenMedia();
+    bool Opening() const { return m_bOpening; }
+    // Tells this player's PreviewOpenedEvent from an earlier player's.
+    std::uint64_t serial() const { return m_nSerial; }
     void CloseMedia();
     void StartPlayback();
     void PausePlayback();
@@ -112,7 +132,8 @@ public:
     void OnPlayerCommand(int commandId);
 
     // ---- sizing and full screen ----
-    Result InitVideoWindow(int multiplier, int divider);
+    // report: a failing placement of the picture shows its own message.
+    Result InitVideoWindow(int multiplier, int divider, bool report = true);
     bool SwitchFullScreen();
     bool EnterFullScreen();
     bool LeaveFullScreen();
@@ -122,6 +143,10 @@ public:
     void OnMouseActivity();
 
 private:
+    // The cueing has told something: the opening goes on once it has ended.
+    void ContinueOpen();
+    bool FinishOpen();
+    void ReportCannotPlay(const Result& why);
     bool QueryGraphInterfaces();
     bool FailOpen();
     // Puts the picture where the window's current style wants it.
@@ -129,6 +154,8 @@ private:
     void PostToDialog(QEvent* event);
 
     bool m_bStartInFullScreen = false;
+    bool m_bOpening = false;  // the file is being cued
+    std::uint64_t m_nSerial = 0;
     // The frame around m_rcNormal, to give back the same client area.
     FrameMetrics m_normalFrame;
 };

@@ -7,7 +7,8 @@
 #include "core/Paths.h"
 #include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
-#include "tests/support/RecordingUiServices.h"
+#include "preview/PreviewPlayer.h"
+#include "tests/support/DialogFixture.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -40,10 +41,7 @@ std::string ReadAll(const std::string& path) {
 class ConvertCommand : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        home_ = new QTemporaryDir();
-        qputenv("HOME", home_->path().toUtf8());
-        qputenv("XDG_CONFIG_HOME", (home_->path() + "/.config").toUtf8());
-        QDir(home_->path()).mkpath("Music");
+        media_ = new QTemporaryDir();
         ASSERT_TRUE(MakeAudio(Path("tone.flac"), AudioKind::Flac, Tone(2.0, 48000, 2, 440.0)));
         ASSERT_TRUE(WriteWavFile(Path("long.wav"), Tone(240.0, 48000, 2, 440.0, 0.3)));
         VideoSpec silent;
@@ -51,72 +49,61 @@ protected:
         ASSERT_TRUE(MakeVideo(Path("silent.mp4"), silent));
     }
     static void TearDownTestSuite() {
-        delete home_;
-        home_ = nullptr;
+        delete media_;
+        media_ = nullptr;
     }
-    static std::string Path(const std::string& name) { return home_->filePath(QString::fromStdString(name)).toStdString(); }
+    static std::string Path(const std::string& name) { return media_->filePath(QString::fromStdString(name)).toStdString(); }
 
-    void SetUp() override {
-        app_ = std::make_unique<ConverterApp>(QStringLiteral("/tmp/x/veltrano"));
-        app_->settings().SetFilePath(home_->filePath("settings.ini"));
-        dlg_ = std::make_unique<ConverterDialog>(*app_, UiServices{&boxes_, &files_, &help_});
-        dlg_->show();
-        boxes_.clear();
-    }
-    void TearDown() override {
-        if (dlg_->m_bConverting) dlg_->StopConversion();
-        dlg_.reset();
-    }
+    void SetUp() override { h.Open(); }
+    ConverterDialog& d() { return h.dialog(); }
 
-    // What a successful open leaves behind.
-    void Open(const std::string& path, double seconds) {
-        dlg_->m_nClipCount = 1;
-        CopyText(dlg_->m_szClipPath[0], path);
-        CopyText(dlg_->m_szAudioPath[0], path);
-        dlg_->m_nAudioCount = 1;
-        dlg_->m_rtStartTime = 0;
-        dlg_->m_rtEndTime = MediaTime(seconds * kUnitsPerSecond);
+    // What a successful open leaves behind: the whole file listed and selected.
+    void Open(const std::string& path) {
+        ASSERT_TRUE(h.OpenMedia(path));
+        ASSERT_EQ(h.state().clipCount, 1);
+        h.boxes.clear();
     }
-    void SetOutput(const std::string& path) { dlg_->outputEdit()->setText(QString::fromStdString(path)); }
+    // A mark set as Start Time or End Time sets it, at a place of the preview.
+    void Mark(const char* button, MediaTime t) {
+        ASSERT_TRUE(g_pPreviewPlayer->SeekTo(t).succeeded());
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            g_pPreviewPlayer->RefreshPositions();
+            return std::llabs(g_pPreviewPlayer->m_rtCurrentPosition - t) < kUnitsPerSecond / 100;
+        }, 3000));
+        Button(d(), button)->click();
+    }
     void SetCustomRate(const QString& text) {
-        dlg_->m_cboSamplesPerSec->setCurrentIndex(kCustomRateRow);
-        dlg_->customRateEdit()->setText(text);
+        Choose(List(d(), "m_cboSamplesPerSec"), kCustomRateRow);
+        Edit(d(), "m_nCustomSamplesPerSec")->setText(text);
     }
-    bool WaitUntilIdle(int ms = 20000) {
-        return QTest::qWaitFor([&] { return dlg_->m_bConverting == 0; }, ms);
-    }
-    QString Status() const { return dlg_->m_stcStatus->text(); }
-    QString Caption() const { return dlg_->m_btnConvert->text(); }
+    void Convert() { h.PressConvert(); }
+    QString Status() { return Label(d(), "m_stcStatus")->text(); }
+    QString Caption() { return Button(d(), "m_btnConvert")->text(); }
 
-    static QTemporaryDir* home_;
-    RecordingMessageBoxes boxes_;
-    RecordingFileDialogs files_;
-    RecordingHelpLauncher help_;
-    std::unique_ptr<ConverterApp> app_;
-    std::unique_ptr<ConverterDialog> dlg_;
+    static QTemporaryDir* media_;
+    DialogHarness h;
 };
 
-QTemporaryDir* ConvertCommand::home_ = nullptr;
+QTemporaryDir* ConvertCommand::media_ = nullptr;
 
 TEST_F(ConvertCommand, ConvertsTheSelectionAndReportsDone) {
-    Open(Path("tone.flac"), 2.0);
-    dlg_->m_rtStartTime = 5'000'000;
-    SetOutput(Path("done.wav"));
-    dlg_->m_cboSamplesPerSec->setCurrentIndex(5);  // 8000
-    dlg_->m_cboChannels->setCurrentIndex(1);        // mono
-    dlg_->m_cboBitsPerSample->setCurrentIndex(1);   // 8 bits
-    dlg_->OnConvert();
-    EXPECT_TRUE(boxes_.shown().empty());
-    EXPECT_EQ(dlg_->m_bConverting, 1);
+    Open(Path("tone.flac"));
+    Mark("m_btnStartTime", 5'000'000);  // to the end of the file
+    h.SetOutput(h.PathInHome("done.wav"));
+    Choose(List(d(), "m_cboSamplesPerSec"), 5);  // 8000
+    Choose(List(d(), "m_cboChannels"), 1);       // mono
+    Choose(List(d(), "m_cboBitsPerSample"), 1);  // 8 bits
+    Convert();
+    EXPECT_TRUE(h.boxes.shown().empty());
+    EXPECT_TRUE(h.state().converting);
     EXPECT_EQ(Caption(), "Stop");
-    EXPECT_TRUE(dlg_->m_convertTimer.isActive());
-    ASSERT_TRUE(WaitUntilIdle());
+    EXPECT_NE(h.state().convertTimerId, 0);
+    ASSERT_TRUE(WaitUntilIdle(d()));
     EXPECT_EQ(Caption(), "Convert");
-    EXPECT_FALSE(dlg_->m_convertTimer.isActive());
-    EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("done.wav"));
-    const ConversionJob& job = dlg_->m_pEngine->job();
-    EXPECT_FALSE(job.pTimeline || job.pRenderEngine || job.pControl || job.pEvent);
-    const WavFile w = ReadWavFile(Path("done.wav"));
+    EXPECT_EQ(h.state().convertTimerId, 0);
+    EXPECT_EQ(Status().toStdString(), "Done. Output File: " + h.PathInHome("done.wav"));
+    EXPECT_TRUE(h.state().conversionReleased);
+    const WavFile w = ReadWavFile(h.PathInHome("done.wav"));
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.sampleRate, 8000u);
     EXPECT_EQ(w.channels, 1);
@@ -137,18 +124,18 @@ TEST_F(ConvertCommand, TheWiderRowsReachTheFile) {
     } cases[] = {{kSourceChannelsRow, 3, 6, 32, 3, 0x3F}, {0, 2, 2, 24, 1, 0x3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.channelsRow) + "/" + std::to_string(c.bitsRow));
-        Open(surround, 1.0);
-        SetOutput(Path("wide.wav"));
-        QFile::remove(QString::fromStdString(Path("wide.wav")));
-        dlg_->m_cboSamplesPerSec->setCurrentIndex(0);  // 48000
-        dlg_->m_cboChannels->setCurrentIndex(c.channelsRow);
-        dlg_->m_cboBitsPerSample->setCurrentIndex(c.bitsRow);
-        dlg_->OnConvert();
-        ASSERT_EQ(dlg_->m_bConverting, 1) << (boxes_.texts().empty() ? "" : boxes_.texts()[0]);
-        ASSERT_TRUE(WaitUntilIdle());
-        EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("wide.wav"));
-        EXPECT_EQ(dlg_->m_pEngine->WrittenFormat().nChannels, c.channels);
-        const WavFile w = ReadWavFile(Path("wide.wav"));
+        Open(surround);
+        const std::string out = h.PathInHome("wide.wav");
+        h.SetOutput(out);
+        QFile::remove(QString::fromStdString(out));
+        Choose(List(d(), "m_cboSamplesPerSec"), 0);  // 48000
+        Choose(List(d(), "m_cboChannels"), c.channelsRow);
+        Choose(List(d(), "m_cboBitsPerSample"), c.bitsRow);
+        Convert();
+        ASSERT_TRUE(h.state().converting) << (h.boxes.texts().empty() ? "" : h.boxes.texts()[0]);
+        ASSERT_TRUE(WaitUntilIdle(d()));
+        EXPECT_EQ(Status().toStdString(), "Done. Output File: " + out);
+        const WavFile w = ReadWavFile(out);
         ASSERT_TRUE(w.ok) << w.error;
         EXPECT_EQ(w.formatTag, 0xFFFE);
         EXPECT_EQ(w.sampleType, c.sampleType);
@@ -162,120 +149,122 @@ TEST_F(ConvertCommand, TheWiderRowsReachTheFile) {
 
 TEST_F(ConvertCommand, ChecksComeInTheirOrder) {
     // Nothing open: only that is said, whatever else is wrong.
-    SetOutput(Path("tone.flac"));
-    dlg_->m_rtEndTime = 0;
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_EQ(boxes_.shown()[0].kind, BoxKind::Application);
-    EXPECT_EQ(boxes_.shown()[0].text, kOpenMediaFirstText);
-    EXPECT_EQ(boxes_.shown()[0].icon, BoxIcon::Warning);
+    h.SetOutput(Path("tone.flac"));
+    EXPECT_FALSE(Button(d(), "m_btnConvert")->isEnabled());
+    Convert();  // the command itself refuses too
+    ASSERT_EQ(h.boxes.shown().size(), 1u);
+    EXPECT_EQ(h.boxes.shown()[0].kind, BoxKind::Application);
+    EXPECT_EQ(h.boxes.shown()[0].text, kOpenMediaFirstText);
+    EXPECT_EQ(h.boxes.shown()[0].icon, BoxIcon::Warning);
 
     // An empty selection comes before the output (which is the source here) and the rate.
-    boxes_.clear();
-    Open(Path("tone.flac"), 2.0);
-    dlg_->m_rtStartTime = dlg_->m_rtEndTime;
+    Open(Path("tone.flac"));
+    Mark("m_btnStartTime", 15'000'000);
+    Mark("m_btnEndTime", 15'000'000);
+    h.SetOutput(Path("tone.flac"));
     SetCustomRate("0");
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_EQ(boxes_.shown()[0].kind, BoxKind::DialogOwned);
-    EXPECT_EQ(boxes_.shown()[0].caption, "veltrano");
-    EXPECT_EQ(boxes_.shown()[0].text, kEndBeforeStartText);
-    EXPECT_EQ(boxes_.shown()[0].icon, BoxIcon::None);
-    EXPECT_EQ(dlg_->m_strOutputFile.toStdString(), Path("tone.flac"));  // the edit was read all the same
+    Convert();
+    ASSERT_EQ(h.boxes.shown().size(), 1u);
+    EXPECT_EQ(h.boxes.shown()[0].kind, BoxKind::DialogOwned);
+    EXPECT_EQ(h.boxes.shown()[0].caption, "veltrano");
+    EXPECT_EQ(h.boxes.shown()[0].text, kEndBeforeStartText);
+    EXPECT_EQ(h.boxes.shown()[0].icon, BoxIcon::None);
+    EXPECT_EQ(h.state().outputFile.toStdString(), Path("tone.flac"));  // the edit was read all the same
 
     // The replace question comes before the rate check; a No ends it there.
-    boxes_.clear();
-    dlg_->m_rtStartTime = 0;
-    const std::string existing = Path("existing.wav");
+    h.boxes.clear();
+    Mark("m_btnStartTime", 0);
+    const std::string existing = h.PathInHome("existing.wav");
     ASSERT_TRUE(MakeTextFile(existing, "keep me"));
-    SetOutput(existing);
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_EQ(boxes_.shown()[0].caption, "Warning");
-    EXPECT_EQ(boxes_.shown()[0].text, existing + " exists. Do you want to replace it?");
-    EXPECT_EQ(boxes_.shown()[0].buttons, BoxButtons::YesNo);
-    EXPECT_EQ(boxes_.shown()[0].icon, BoxIcon::Warning);
+    h.SetOutput(existing);
+    Convert();
+    ASSERT_EQ(h.boxes.shown().size(), 1u);
+    EXPECT_EQ(h.boxes.shown()[0].caption, "Warning");
+    EXPECT_EQ(h.boxes.shown()[0].text, existing + " exists. Do you want to replace it?");
+    EXPECT_EQ(h.boxes.shown()[0].buttons, BoxButtons::YesNo);
+    EXPECT_EQ(h.boxes.shown()[0].icon, BoxIcon::Warning);
     EXPECT_EQ(ReadAll(existing), "keep me");
-    EXPECT_FALSE(dlg_->m_pEngine);
+    EXPECT_TRUE(h.state().conversionReleased);
+    EXPECT_FALSE(h.state().converting);
 
     // After a Yes the rate is checked; its refusal keeps the old file.
-    boxes_.clear();
-    boxes_.QueueAnswer(BoxAnswer::Yes);
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.texts().size(), 2u);
-    EXPECT_EQ(boxes_.shown()[1].caption, "error");
-    EXPECT_EQ(boxes_.shown()[1].text, kRateTooSmallText);
+    h.boxes.clear();
+    h.boxes.QueueAnswer(BoxAnswer::Yes);
+    Convert();
+    ASSERT_EQ(h.boxes.texts().size(), 2u);
+    EXPECT_EQ(h.boxes.shown()[1].caption, "error");
+    EXPECT_EQ(h.boxes.shown()[1].text, kRateTooSmallText);
     EXPECT_EQ(ReadAll(existing), "keep me");
-    EXPECT_EQ(dlg_->m_bConverting, 0);
+    EXPECT_FALSE(h.state().converting);
     EXPECT_EQ(Caption(), "Convert");
 }
 
 TEST_F(ConvertCommand, RateRefusals) {
-    Open(Path("tone.flac"), 2.0);
-    SetOutput(Path("rate.wav"));
+    Open(Path("tone.flac"));
+    h.SetOutput(h.PathInHome("rate.wav"));
     // Whatever row is chosen, the custom number must be above 0.
     for (const QString& text : {QString(""), QString("0"), QString(" -5"), QString("abc")}) {
-        boxes_.clear();
-        dlg_->m_cboSamplesPerSec->setCurrentIndex(1);
-        dlg_->customRateEdit()->setText(text);
-        dlg_->OnConvert();
-        ASSERT_EQ(boxes_.texts(), std::vector<std::string>{kRateTooSmallText}) << text.toStdString();
+        h.boxes.clear();
+        Choose(List(d(), "m_cboSamplesPerSec"), 1);
+        Edit(d(), "m_nCustomSamplesPerSec")->setText(text);
+        Convert();
+        ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{kRateTooSmallText}) << text.toStdString();
     }
     // A rate whose bytes per second do not fit a wave header.
-    boxes_.clear();
+    h.boxes.clear();
     SetCustomRate("1500000000");
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.shown().size(), 1u);
-    EXPECT_EQ(boxes_.shown()[0].caption, "error");
-    EXPECT_EQ(boxes_.shown()[0].text, *WaveFormatRefusal(ComputeOutputWaveFormat(kCustomRateRow, 0, 0, 1500000000)));
-    EXPECT_EQ(dlg_->m_bConverting, 0);
+    Convert();
+    ASSERT_EQ(h.boxes.shown().size(), 1u);
+    EXPECT_EQ(h.boxes.shown()[0].caption, "error");
+    EXPECT_EQ(h.boxes.shown()[0].text, *WaveFormatRefusal(ComputeOutputWaveFormat(kCustomRateRow, 0, 0, 1500000000)));
+    EXPECT_FALSE(h.state().converting);
 }
 
 TEST_F(ConvertCommand, OutputRefusals) {
-    Open(Path("tone.flac"), 2.0);
+    Open(Path("tone.flac"));
     // A path longer than the buffer is refused, never cut.
-    std::string longPath = home_->path().toStdString() + "/";
+    std::string longPath = h.home().toStdString() + "/";
     while (longPath.size() < 300) longPath += "\xC3\xA9";
     longPath += ".wav";
-    SetOutput(longPath);
-    dlg_->OnConvert();
-    ASSERT_EQ(boxes_.texts(), std::vector<std::string>{kOutputPathTooLongText});
-    EXPECT_EQ(boxes_.shown()[0].caption, "Error");
+    h.SetOutput(longPath);
+    Convert();
+    ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{kOutputPathTooLongText});
+    EXPECT_EQ(h.boxes.shown()[0].caption, "Error");
 
     // The media itself, by its name, a relative name or a link, is never replaced.
     const std::string before = ReadAll(Path("tone.flac"));
     ASSERT_EQ(::symlink(Path("tone.flac").c_str(), Path("link.wav").c_str()), 0);
     const QString cwd = QDir::currentPath();
-    QDir::setCurrent(home_->path());
+    QDir::setCurrent(media_->path());
     for (const std::string& out : {Path("tone.flac"), std::string("tone.flac"), std::string("./link.wav")}) {
-        boxes_.clear();
-        boxes_.SetDefaultYes(true);
-        SetOutput(out);
-        dlg_->OnConvert();
-        ASSERT_EQ(boxes_.texts(), std::vector<std::string>{kOutputIsSourceText}) << out;
+        h.boxes.clear();
+        h.boxes.SetDefaultYes(true);
+        h.SetOutput(out);
+        Convert();
+        ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{kOutputIsSourceText}) << out;
     }
     QDir::setCurrent(cwd);
     EXPECT_EQ(ReadAll(Path("tone.flac")), before);
 
     // What is not a regular file is refused where the replace question would
     // come, as an application box, without being opened; it stays as it was.
-    const std::string fifo = Path("fifo.wav");
-    const std::string folder = Path("folder.wav");
-    const std::string device = Path("device.wav");
+    const std::string fifo = h.PathInHome("fifo.wav");
+    const std::string folder = h.PathInHome("folder.wav");
+    const std::string device = h.PathInHome("device.wav");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     std::vector<std::pair<std::string, std::string>> special = {{fifo, "a FIFO"}, {folder, "a folder"}};
     // The null device's numbers: were it ever written, nothing would happen.
     if (::mknod(device.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) special.emplace_back(device, "a character device");
     for (const auto& [path, kind] : special) {
-        boxes_.clear();
-        boxes_.SetDefaultYes(true);
-        SetOutput(path);
-        dlg_->OnConvert();
-        ASSERT_EQ(boxes_.shown().size(), 1u) << path;
-        EXPECT_EQ(boxes_.shown()[0].kind, BoxKind::Application);
-        EXPECT_EQ(boxes_.shown()[0].text, "Cannot write " + path + ": it is " + kind + ", not a regular file.");
-        EXPECT_FALSE(dlg_->m_pEngine);
+        h.boxes.clear();
+        h.boxes.SetDefaultYes(true);
+        h.SetOutput(path);
+        Convert();
+        ASSERT_EQ(h.boxes.shown().size(), 1u) << path;
+        EXPECT_EQ(h.boxes.shown()[0].kind, BoxKind::Application);
+        EXPECT_EQ(h.boxes.shown()[0].text, "Cannot write " + path + ": it is " + kind + ", not a regular file.");
+        EXPECT_FALSE(h.state().converting);
     }
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
@@ -287,69 +276,69 @@ TEST_F(ConvertCommand, OutputRefusals) {
 }
 
 TEST_F(ConvertCommand, MediaWithoutSoundIsRefused) {
-    dlg_->OpenChosenMedia(Path("silent.mp4"));
-    ASSERT_EQ(dlg_->m_nClipCount, 1);
-    SetOutput(Path("silent.wav"));
-    dlg_->OnConvert();
-    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{kNoSoundStreamText});
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("silent.wav"))));
+    d().OpenChosenMedia(Path("silent.mp4"));
+    ASSERT_TRUE(WaitForOpening(d()));
+    ASSERT_EQ(h.state().clipCount, 1);
+    EXPECT_FALSE(h.state().mediaHasSound);
+    h.boxes.clear();
+    h.SetOutput(h.PathInHome("silent.wav"));
+    Convert();
+    EXPECT_EQ(h.boxes.texts(), std::vector<std::string>{kNoSoundStreamText});
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(h.PathInHome("silent.wav"))));
 }
 
 TEST_F(ConvertCommand, YesReplacesTheFile) {
-    Open(Path("tone.flac"), 2.0);
-    const std::string out = Path("replace.wav");
+    Open(Path("tone.flac"));
+    const std::string out = h.PathInHome("replace.wav");
     ASSERT_TRUE(MakeTextFile(out, "old"));
-    SetOutput(out);
-    boxes_.QueueAnswer(BoxAnswer::Yes);
-    dlg_->OnConvert();
-    ASSERT_TRUE(WaitUntilIdle());
+    h.SetOutput(out);
+    h.boxes.QueueAnswer(BoxAnswer::Yes);
+    Convert();
+    ASSERT_TRUE(WaitUntilIdle(d()));
     const WavFile w = ReadWavFile(out);
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.frames(), 88200u);
 }
 
 TEST_F(ConvertCommand, UsedTimeCountsTicksAndRestartsOnTheNextConversion) {
-    Open(Path("long.wav"), 240.0);
-    SetOutput(Path("ticks.wav"));
-    dlg_->OnConvert();
-    ASSERT_EQ(dlg_->m_bConverting, 1);
+    Open(Path("long.wav"));
+    h.SetOutput(h.PathInHome("ticks.wav"));
+    Convert();
+    ASSERT_TRUE(h.state().converting);
+    const int timer = h.state().convertTimerId;
+    ASSERT_NE(timer, 0);
     const QString before = Status();
-    dlg_->OnConvertTimer(kConvertTimerId + 1);  // another timer: nothing
+    Tick(d(), timer + 1000);  // another timer: nothing
     EXPECT_EQ(Status(), before);
-    dlg_->OnConvertTimer(kConvertTimerId);
+    Tick(d(), timer);
     EXPECT_EQ(Status(), "Please wait... Used Time: 00:00:01");
-    for (int i = 1; i < 3661; ++i) dlg_->OnConvertTimer(kConvertTimerId);
+    for (int i = 1; i < 3661; ++i) Tick(d(), timer);
     EXPECT_EQ(Status(), "Please wait... Used Time: 01:01:01");
-    dlg_->OnConvert();  // Stop
-    ASSERT_TRUE(WaitUntilIdle());
-    EXPECT_EQ(dlg_->m_nUsedSeconds, 0);
-    EXPECT_EQ(Status().toStdString(), "Done. Output File: " + Path("ticks.wav"));
+    EXPECT_EQ(h.state().usedSeconds, 3661);
+    Convert();  // Stop
+    ASSERT_TRUE(WaitUntilIdle(d()));
+    EXPECT_EQ(h.state().usedSeconds, 0);
+    EXPECT_EQ(Status().toStdString(), "Done. Output File: " + h.PathInHome("ticks.wav"));
 
-    boxes_.SetDefaultYes(true);
-    dlg_->OnConvert();
-    ASSERT_EQ(dlg_->m_bConverting, 1);
-    dlg_->OnConvertTimer(kConvertTimerId);
+    h.boxes.SetDefaultYes(true);
+    Convert();
+    ASSERT_TRUE(h.state().converting);
+    Tick(d(), h.state().convertTimerId);
     EXPECT_EQ(Status(), "Please wait... Used Time: 00:00:01");
 }
 
 TEST_F(ConvertCommand, StopLeavesACompleteFileAndTheDoneLine) {
-    Open(Path("long.wav"), 240.0);
-    const std::string out = Path("stop.wav");
-    SetOutput(out);
-    dlg_->OnConvert();
-    ASSERT_EQ(dlg_->m_bConverting, 1);
+    Open(Path("long.wav"));
+    const std::string out = h.PathInHome("stop.wav");
+    h.SetOutput(out);
+    Convert();
+    ASSERT_TRUE(h.state().converting);
     QTest::qWait(80);
-    // An opening that failed meanwhile empties the list: the button says so and the conversion goes on.
-    dlg_->m_nClipCount = 0;
-    dlg_->OnConvert();
-    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{kOpenMediaFirstText});
-    EXPECT_EQ(dlg_->m_bConverting, 1);
-    dlg_->m_nClipCount = 1;
-    dlg_->OnConvert();
-    ASSERT_TRUE(WaitUntilIdle());
-    EXPECT_EQ(dlg_->m_bConverting, 0);
+    Button(d(), "m_btnConvert")->click();  // "Stop"
+    ASSERT_TRUE(WaitUntilIdle(d()));
     EXPECT_EQ(Caption(), "Convert");
     EXPECT_EQ(Status().toStdString(), "Done. Output File: " + out);
+    EXPECT_TRUE(h.boxes.shown().empty());
     const WavFile w = ReadWavFile(out);
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.riffSize, w.fileSize - 8);
@@ -358,48 +347,62 @@ TEST_F(ConvertCommand, StopLeavesACompleteFileAndTheDoneLine) {
     EXPECT_LT(w.frames(), 240u * 44100u);
 }
 
-TEST_F(ConvertCommand, AWriteFailureEndsTheConversionAsFailed) {
-    Open(Path("long.wav"), 240.0);
-    const std::string out = Path("full.wav");
-    SetOutput(out);
+TEST_F(ConvertCommand, AWriteFailureEndsTheConversionAsFailedWithOneBox) {
+    Open(Path("long.wav"));
+    const std::string out = h.PathInHome("full.wav");
+    h.SetOutput(out);
     ASSERT_TRUE(MakeTextFile(out, "old"));
-    boxes_.SetDefaultYes(true);
+    h.boxes.SetDefaultYes(true);
     const ScopedFileSizeLimit diskFull(256 * 1024);
-    dlg_->OnConvert();
-    ASSERT_EQ(dlg_->m_bConverting, 1);
-    ASSERT_TRUE(WaitUntilIdle());
+    Convert();
+    ASSERT_TRUE(h.state().converting);
+    ASSERT_TRUE(WaitUntilIdle(d()));
     EXPECT_EQ(Caption(), "Convert");
-    EXPECT_FALSE(dlg_->m_convertTimer.isActive());
+    EXPECT_EQ(h.state().convertTimerId, 0);
     EXPECT_TRUE(Status().startsWith("Conversion failed: ")) << Status().toStdString();
     EXPECT_FALSE(Status().contains("Done"));
-    ASSERT_EQ(boxes_.shown().size(), 2u);  // the replace question, then the failure
-    EXPECT_EQ(boxes_.shown()[1].kind, BoxKind::Application);
-    EXPECT_EQ(boxes_.shown()[1].text.rfind("The conversion failed: ", 0), 0u);
-    EXPECT_STRNE(dlg_->m_szErrorText, "");
+    ASSERT_EQ(h.boxes.shown().size(), 2u);  // the replace question, then the failure
+    EXPECT_EQ(h.boxes.shown()[1].kind, BoxKind::Application);
+    EXPECT_EQ(h.boxes.shown()[1].text.rfind("The conversion failed: ", 0), 0u);
+    EXPECT_NE(h.boxes.shown()[1].detail.find(out), std::string::npos) << "the detail names the file";
+    EXPECT_FALSE(h.state().errorText.empty());
     // The file it was to replace is as it was, and nothing else is left.
     EXPECT_EQ(ReadAll(out), "old");
-    EXPECT_EQ(QDir(home_->path()).entryList({"full.wav*"}, QDir::Files), QStringList{"full.wav"});
+    EXPECT_EQ(QDir(QFileInfo(QString::fromStdString(out)).path()).entryList({"full.wav*"}, QDir::Files),
+              QStringList{"full.wav"});
 }
 
-TEST_F(ConvertCommand, ABuildFailureLeavesTheDialogIdle) {
-    Open(Path("tone.flac"), 2.0);
-    SetOutput(Path("no/such/folder/out.wav"));
-    dlg_->OnConvert();
+TEST_F(ConvertCommand, ABuildFailureIsOneBoxWithItsReasonAndLeavesTheDialogIdle) {
+    Open(Path("tone.flac"));
+    h.SetOutput(h.PathInHome("no/such/folder/out.wav"));
+    Convert();
     // One failure, one box: the step's text, and the reason under it.
-    ASSERT_EQ(boxes_.texts(), std::vector<std::string>{"can not pControl->Run()!!!"});
-    EXPECT_EQ(boxes_.shown()[0].detail, std::string(dlg_->m_szErrorText));
-    EXPECT_NE(boxes_.shown()[0].detail.find("out.wav"), std::string::npos) << boxes_.shown()[0].detail;
-    EXPECT_EQ(dlg_->m_bConverting, 0);
+    ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{"can not pControl->Run()!!!"});
+    EXPECT_EQ(h.boxes.shown()[0].detail, h.state().errorText);
+    EXPECT_NE(h.boxes.shown()[0].detail.find("out.wav"), std::string::npos) << h.boxes.shown()[0].detail;
+    EXPECT_FALSE(h.state().converting);
     EXPECT_EQ(Caption(), "Convert");
-    EXPECT_FALSE(dlg_->m_convertTimer.isActive());
+    EXPECT_EQ(h.state().convertTimerId, 0);
+}
 
-    // No audio source listed: the timeline has no group.
-    boxes_.clear();
-    SetOutput(Path("nogroup.wav"));
-    dlg_->m_nAudioCount = 0;
-    dlg_->OnConvert();
-    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{"Could not GetGroupCount( &Groups )"});
-    EXPECT_EQ(Caption(), "Convert");
+TEST_F(ConvertCommand, ConvertGoesOnWhileTheOpenFileStaysOpen) {
+    // An opening that fails while a conversion runs changes nothing: the
+    // conversion runs on and Stop still stops it.
+    Open(Path("long.wav"));
+    h.SetOutput(h.PathInHome("kept-going.wav"));
+    Convert();
+    ASSERT_TRUE(h.state().converting);
+    const std::string bad = h.PathInHome("bad.mp3");
+    ASSERT_TRUE(MakeTextFile(bad));
+    ASSERT_TRUE(h.OpenMedia(bad));
+    ASSERT_EQ(h.boxes.shown().size(), 1u);
+    EXPECT_EQ(h.state().clipCount, 1);
+    EXPECT_TRUE(h.state().converting);
+    EXPECT_TRUE(Button(d(), "m_btnConvert")->isEnabled());
+    EXPECT_EQ(Caption(), "Stop");
+    Button(d(), "m_btnConvert")->click();
+    ASSERT_TRUE(WaitUntilIdle(d()));
+    EXPECT_EQ(Status().toStdString(), "Done. Output File: " + h.PathInHome("kept-going.wav"));
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include <gtest/gtest.h>
 
 using namespace veltrano;
-using veltrano::test::DialogHarness;
+using namespace veltrano::test;
 
 namespace {
 
@@ -29,16 +29,19 @@ class DialogLayout : public ::testing::Test {
 protected:
     void SetUp() override {
         ConverterDialog& d = h.Open();
-        d.EnableMediaControls(true);
+        // The look with media open: the media controls enabled.
+        for (const char* name : {"m_btnConvert", "m_sldPosition", "m_btnPlay", "m_btnPause", "m_btnStop",
+                                 "m_btnStartTime", "m_btnEndTime", "m_stcStartTime", "m_stcEndTime"})
+            Control(d, name)->setEnabled(true);
         // Longest texts the controls will carry.
-        d.fileLine()->setText(QStringLiteral("a-rather-long-song-name.mp3   00:00:00 / 01:23:45"));
-        d.m_stcStartTime->setText(QStringLiteral("100:00:00"));
-        d.m_stcEndTime->setText(QStringLiteral("100:00:00"));
-        d.m_cboSamplesPerSec->setCurrentIndex(6);
-        d.OnSamplesPerSecChange();
+        Label(d, "m_stcFileLine")->setText(QStringLiteral("a-rather-long-song-name.mp3   00:00:00 / 01:23:45"));
+        Label(d, "m_stcStartTime")->setText(QStringLiteral("100:00:00"));
+        Label(d, "m_stcEndTime")->setText(QStringLiteral("100:00:00"));
+        Choose(List(d, "m_cboSamplesPerSec"), 6);
         d.adjustSize();
         QTest::qWait(10);
     }
+    QRect R(const char* name) { return RectIn(Control(h.dialog(), name), &h.dialog()); }
     DialogHarness h;
 };
 
@@ -64,7 +67,7 @@ TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
         EXPECT_GE(c->width(), c->sizeHint().width());
     }
     // Every row of a list shows whole when selected, the longest ones included.
-    for (QComboBox* c : {d.m_cboSamplesPerSec, d.m_cboChannels, d.m_cboBitsPerSample}) {
+    for (QComboBox* c : {List(d, "m_cboSamplesPerSec"), List(d, "m_cboChannels"), List(d, "m_cboBitsPerSample")}) {
         const int before = c->currentIndex();
         for (int i = 0; i < c->count(); ++i) {
             c->setCurrentIndex(i);
@@ -80,7 +83,8 @@ TEST_F(DialogLayout, EveryCaptionFitsItsControl) {
     }
     auto* group = d.findChild<QGroupBox*>(QStringLiteral("m_grpWaveFormat"));
     EXPECT_GE(group->width(), group->fontMetrics().horizontalAdvance(group->title()) + 16);
-    EXPECT_GE(d.customRateEdit()->width(), d.customRateEdit()->fontMetrics().horizontalAdvance("96000"));
+    QLineEdit* custom = Edit(d, "m_nCustomSamplesPerSec");
+    EXPECT_GE(custom->width(), custom->fontMetrics().horizontalAdvance("96000"));
 }
 
 TEST_F(DialogLayout, ControlsStayInsideAndDoNotOverlap) {
@@ -106,35 +110,33 @@ TEST_F(DialogLayout, ControlsStayInsideAndDoNotOverlap) {
 
 TEST_F(DialogLayout, KeepsTheTemplateArrangement) {
     ConverterDialog& d = h.dialog();
-    auto r = [&](QWidget* w) { return RectIn(w, &d); };
     // Top to bottom: open row, trackbar, play row, selection row, format group, output row, commands, status.
-    EXPECT_LT(r(d.m_btnOpenMedia).bottom(), r(d.m_sldPosition).top());
-    EXPECT_LT(r(d.m_sldPosition).bottom(), r(d.m_btnPlay).top());
-    EXPECT_LT(r(d.m_btnPlay).bottom(), r(d.m_btnStartTime).top());
-    auto* group = d.findChild<QGroupBox*>(QStringLiteral("m_grpWaveFormat"));
-    EXPECT_LT(r(d.m_btnStartTime).bottom(), r(group).top());
-    EXPECT_LT(r(group).bottom(), r(d.outputEdit()).top());
-    EXPECT_LT(r(d.outputEdit()).bottom(), r(d.m_btnConvert).top());
-    EXPECT_LT(r(d.m_btnConvert).bottom(), r(d.m_stcStatus).top());
+    EXPECT_LT(R("m_btnOpenMedia").bottom(), R("m_sldPosition").top());
+    EXPECT_LT(R("m_sldPosition").bottom(), R("m_btnPlay").top());
+    EXPECT_LT(R("m_btnPlay").bottom(), R("m_btnStartTime").top());
+    EXPECT_LT(R("m_btnStartTime").bottom(), R("m_grpWaveFormat").top());
+    EXPECT_LT(R("m_grpWaveFormat").bottom(), R("m_strOutputFile").top());
+    EXPECT_LT(R("m_strOutputFile").bottom(), R("m_btnConvert").top());
+    EXPECT_LT(R("m_btnConvert").bottom(), R("m_stcStatus").top());
     // Left to right within rows.
-    EXPECT_LT(r(d.m_btnOpenMedia).right(), r(d.fileLine()).left());
-    EXPECT_LT(r(d.m_btnPlay).right(), r(d.m_btnPause).left());
-    EXPECT_LT(r(d.m_btnPause).right(), r(d.m_btnStop).left());
-    EXPECT_LT(r(d.m_btnStartTime).right(), r(d.m_stcStartTime).left());
-    EXPECT_LT(r(d.m_stcStartTime).right(), r(d.m_btnEndTime).left());
-    EXPECT_LT(r(d.m_btnEndTime).right(), r(d.m_stcEndTime).left());
-    EXPECT_LT(r(d.outputEdit()).right(), r(d.m_btnBrowse).left());
-    EXPECT_LT(r(d.m_btnConvert).right(), r(d.m_btnHelp).left());
-    EXPECT_LT(r(d.m_cboSamplesPerSec).right(), r(d.customRateEdit()).left());
+    EXPECT_LT(R("m_btnOpenMedia").right(), R("m_stcFileLine").left());
+    EXPECT_LT(R("m_btnPlay").right(), R("m_btnPause").left());
+    EXPECT_LT(R("m_btnPause").right(), R("m_btnStop").left());
+    EXPECT_LT(R("m_btnStartTime").right(), R("m_stcStartTime").left());
+    EXPECT_LT(R("m_stcStartTime").right(), R("m_btnEndTime").left());
+    EXPECT_LT(R("m_btnEndTime").right(), R("m_stcEndTime").left());
+    EXPECT_LT(R("m_strOutputFile").right(), R("m_btnBrowse").left());
+    EXPECT_LT(R("m_btnConvert").right(), R("m_btnHelp").left());
+    EXPECT_LT(R("m_cboSamplesPerSec").right(), R("m_nCustomSamplesPerSec").left());
     // Labels of the format group line up, and so do their lists.
-    const int labelsLeft = r(d.findChild<QLabel*>(QStringLiteral("m_stcSamplesPerSecLabel"))).left();
-    EXPECT_EQ(r(d.findChild<QLabel*>(QStringLiteral("m_stcChannelsLabel"))).left(), labelsLeft);
-    EXPECT_EQ(r(d.findChild<QLabel*>(QStringLiteral("m_stcBitsPerSampleLabel"))).left(), labelsLeft);
-    EXPECT_EQ(r(d.m_cboChannels).left(), r(d.m_cboSamplesPerSec).left());
-    EXPECT_EQ(r(d.m_cboBitsPerSample).left(), r(d.m_cboSamplesPerSec).left());
+    const int labelsLeft = R("m_stcSamplesPerSecLabel").left();
+    EXPECT_EQ(R("m_stcChannelsLabel").left(), labelsLeft);
+    EXPECT_EQ(R("m_stcBitsPerSampleLabel").left(), labelsLeft);
+    EXPECT_EQ(R("m_cboChannels").left(), R("m_cboSamplesPerSec").left());
+    EXPECT_EQ(R("m_cboBitsPerSample").left(), R("m_cboSamplesPerSec").left());
     // The trackbar and the status line span the dialog.
-    EXPECT_GT(r(d.m_sldPosition).width(), d.width() * 8 / 10);
-    EXPECT_GT(r(d.m_stcStatus).width(), d.width() * 8 / 10);
+    EXPECT_GT(R("m_sldPosition").width(), d.width() * 8 / 10);
+    EXPECT_GT(R("m_stcStatus").width(), d.width() * 8 / 10);
 }
 
 TEST_F(DialogLayout, ALongPathNeitherStretchesNorHidesTheDialog) {
@@ -142,12 +144,12 @@ TEST_F(DialogLayout, ALongPathNeitherStretchesNorHidesTheDialog) {
     const QSize before = d.size();
     const QString path = QStringLiteral("/home/someone/a/very/long/folder/name/that/goes/on/and/on/") +
                          QString(120, QLatin1Char('x')) + QStringLiteral("/final-name.wav");
-    d.m_stcStatus->setText(QStringLiteral("Done. Output File: ") + path);
-    d.fileLine()->setText(QString(150, QLatin1Char('y')) + QStringLiteral(".mp3   00:00:00 / 00:03:25"));
-    d.outputEdit()->setText(path);
+    Label(d, "m_stcStatus")->setText(QStringLiteral("Done. Output File: ") + path);
+    Label(d, "m_stcFileLine")->setText(QString(150, QLatin1Char('y')) + QStringLiteral(".mp3   00:00:00 / 00:03:25"));
+    Edit(d, "m_strOutputFile")->setText(path);
     QTest::qWait(10);
     EXPECT_EQ(d.size(), before);
-    auto* status = qobject_cast<ElidedLabel*>(d.m_stcStatus);
+    auto* status = qobject_cast<ElidedLabel*>(Label(d, "m_stcStatus"));
     ASSERT_NE(status, nullptr);
     EXPECT_TRUE(status->shownText().startsWith(QStringLiteral("Done. Output File: /home")));
     EXPECT_TRUE(status->shownText().endsWith(QStringLiteral("final-name.wav")));

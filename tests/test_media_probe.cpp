@@ -3,10 +3,13 @@
 
 #include "media/MediaProbe.h"
 #include "formats/Mp3Stream.h"
+#include "tests/support/SlowFileSource.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -142,6 +145,54 @@ TEST_F(Probing, NonAsciiNames) {
         ASSERT_TRUE(MakeAudio(Path(name), AudioKind::Flac, Tone(1.0)));
         EXPECT_EQ(Probe(Path(name)).stopPosition, 10'000'000) << name;
     }
+}
+
+// Collects the answers a prober posts.
+class Answers final : public QObject {
+public:
+    std::vector<std::pair<std::uint64_t, MediaTime>> got;
+    std::vector<std::string> failures;
+    bool event(QEvent* e) override {
+        if (static_cast<int>(e->type()) != kProbeDoneEventType) return QObject::event(e);
+        const auto* done = static_cast<ProbeDoneEvent*>(e);
+        got.emplace_back(done->ticket, done->probe.stopPosition);
+        if (done->result.failed()) failures.push_back(done->path + ": " + done->result.text());
+        return true;
+    }
+};
+
+TEST_F(Probing, AProberAnswersWithAnEventOneFileAtATime) {
+    ASSERT_TRUE(MakeAudio(Path("p.flac"), AudioKind::Flac, Tone(1.5)));
+    ASSERT_TRUE(MakeTextFile(Path("p.mp3")));
+    Answers answers;
+    MediaProber prober(&answers);
+    const std::uint64_t first = prober.Start(Path("p.flac"));
+    ASSERT_NE(first, 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !answers.got.empty(); }, 20000));
+    EXPECT_EQ(answers.got[0], (std::pair<std::uint64_t, MediaTime>{first, 15'000'000}));
+    EXPECT_TRUE(answers.failures.empty());
+    const std::uint64_t second = prober.Start(Path("p.mp3"));
+    EXPECT_GT(second, first);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answers.got.size() == 2; }, 20000));
+    ASSERT_EQ(answers.failures.size(), 1u);
+    EXPECT_EQ(answers.failures[0].rfind(Path("p.mp3") + ": ", 0), 0u);
+}
+
+TEST_F(Probing, AProberAbandonsAFileThatDoesNotAnswer) {
+    ASSERT_TRUE(MakeAudio(Path("held.wav"), AudioKind::Wav, Tone(1.0)));
+    SlowFileSource slow;
+    slow.Hold(1);
+    Answers answers;
+    {
+        MediaProber prober(&answers);
+        ASSERT_NE(prober.Start(Path("held.wav")), 0u);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return slow.waiting() > 0; }, 5000));
+        EXPECT_TRUE(prober.Busy());
+        EXPECT_EQ(prober.Start(Path("held.wav")), 0u) << "one file at a time";
+    }  // returns at once, though the file still has not answered
+    EXPECT_EQ(slow.waiting(), 0);
+    QCoreApplication::sendPostedEvents(&answers);
+    EXPECT_TRUE(answers.got.empty()) << "nothing is posted for an abandoned file";
 }
 
 }  // namespace

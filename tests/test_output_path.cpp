@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
@@ -13,7 +14,7 @@
 #include <gtest/gtest.h>
 
 using namespace veltrano;
-using veltrano::test::DialogHarness;
+using namespace veltrano::test;
 
 namespace {
 
@@ -24,9 +25,9 @@ QString StoredOutput(const DialogHarness& h) {
 TEST(Browse, AsksWithTheWavFilterInTheFolderOfTheLastTakenPath) {
     DialogHarness h;
     ConverterDialog& d = h.Open();
-    const QString before = d.m_strOutputFile;
-    d.outputEdit()->setText(QStringLiteral("/somewhere/else/typed.wav"));  // typed, not yet taken
-    d.OnBrowse();
+    const QString before = h.state().outputFile;
+    Edit(d, "m_strOutputFile")->setText(QStringLiteral("/somewhere/else/typed.wav"));  // typed, not yet taken
+    Button(d, "m_btnBrowse")->click();
     ASSERT_EQ(h.files.saveRequests().size(), 1u);
     const SaveFileRequest& r = h.files.saveRequests()[0];
     EXPECT_EQ(r.title, "Select Output");
@@ -36,8 +37,8 @@ TEST(Browse, AsksWithTheWavFilterInTheFolderOfTheLastTakenPath) {
     EXPECT_EQ(r.filterIndex, 1);
     EXPECT_EQ(r.initialFolder, h.musicFolder().toStdString());
     // Cancelled: nothing changes, not even the typed text.
-    EXPECT_EQ(d.m_strOutputFile, before);
-    EXPECT_EQ(d.outputEdit()->text(), QStringLiteral("/somewhere/else/typed.wav"));
+    EXPECT_EQ(h.state().outputFile, before);
+    EXPECT_EQ(Edit(d, "m_strOutputFile")->text(), QStringLiteral("/somewhere/else/typed.wav"));
     EXPECT_FALSE(QSettings(h.settingsFile(), QSettings::IniFormat).contains("Option/output_cut_file"));
 }
 
@@ -53,20 +54,20 @@ TEST(Browse, TheChosenNameBecomesAWavPathEverywhere) {
     };
     DialogHarness h;
     ConverterDialog& d = h.Open();
-    const QString status = d.m_stcStatus->text();
+    const QString status = Label(d, "m_stcStatus")->text();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.chosen);
         h.files.QueueSaveAnswer(c.chosen);
-        d.OnBrowse();
+        Button(d, "m_btnBrowse")->click();
         const QString expected = QString::fromStdString(c.expected);
-        EXPECT_EQ(d.m_strOutputFile, expected);
-        EXPECT_EQ(d.outputEdit()->text(), expected);
-        EXPECT_EQ(QString::fromUtf8(d.m_szOutputPath), expected);
+        EXPECT_EQ(h.state().outputFile, expected);
+        EXPECT_EQ(Edit(d, "m_strOutputFile")->text(), expected);
+        EXPECT_EQ(QString::fromStdString(h.state().outputPath), expected);
         EXPECT_EQ(StoredOutput(h), expected);
-        EXPECT_EQ(d.m_stcStatus->text(), status) << "Browse leaves the status line alone";
+        EXPECT_EQ(Label(d, "m_stcStatus")->text(), status) << "Browse leaves the status line alone";
     }
     // The next Browse starts in the folder of the path just taken.
-    d.OnBrowse();
+    Button(d, "m_btnBrowse")->click();
     EXPECT_EQ(h.files.saveRequests().back().initialFolder, "/home/u/Музыка");
 }
 
@@ -74,46 +75,46 @@ TEST(Browse, APathWithoutSeparatorStartsInTheCurrentFolder) {
     DialogHarness h;
     h.app().settings().WriteProfileString("Option", "output_cut_file", QStringLiteral("plain.wav"));
     ConverterDialog& d = h.Open();
-    EXPECT_EQ(d.outputEdit()->text(), QStringLiteral("plain.wav"));
-    d.OnBrowse();
+    EXPECT_EQ(Edit(d, "m_strOutputFile")->text(), QStringLiteral("plain.wav"));
+    Button(d, "m_btnBrowse")->click();
     EXPECT_EQ(h.files.saveRequests().back().initialFolder, ".");
 }
 
 TEST(Browse, RefusesAPathTooLongForTheOutputBuffer) {
     DialogHarness h;
     ConverterDialog& d = h.Open();
-    const QString before = d.m_strOutputFile;
+    const QString before = h.state().outputFile;
     h.files.QueueSaveAnswer("/tmp/" + std::string(260, 'x') + ".mp3");
-    d.OnBrowse();
+    Button(d, "m_btnBrowse")->click();
     ASSERT_EQ(h.boxes.shown().size(), 1u);
     EXPECT_NE(h.boxes.shown()[0].text.find("too long"), std::string::npos);
-    EXPECT_EQ(d.m_strOutputFile, before);
-    EXPECT_EQ(QString::fromUtf8(d.m_szOutputPath), before);
+    EXPECT_EQ(h.state().outputFile, before);
+    EXPECT_EQ(QString::fromStdString(h.state().outputPath), before);
     // At the limit it is taken: 259 bytes in all.
     const std::string exact = "/tmp/" + std::string(259 - 5 - 4, 'y') + ".wav";
     ASSERT_EQ(exact.size(), 259u);
     h.files.QueueSaveAnswer(exact);
-    d.OnBrowse();
-    EXPECT_EQ(d.m_strOutputFile.toStdString(), exact);
+    Button(d, "m_btnBrowse")->click();
+    EXPECT_EQ(h.state().outputFile.toStdString(), exact);
 }
 
 TEST(OutputPathDefault, AStoredPathWinsAndAnOverlongOneIsIgnored) {
     DialogHarness h;
     h.app().settings().WriteProfileString("Option", "output_cut_file", QStringLiteral("/data/é/mix.wav"));
-    EXPECT_EQ(h.Open().outputEdit()->text(), QStringLiteral("/data/é/mix.wav"));
+    EXPECT_EQ(Edit(h.Open(), "m_strOutputFile")->text(), QStringLiteral("/data/é/mix.wav"));
     h.app().settings().WriteProfileString("Option", "output_cut_file", QString(300, 'z'));
-    EXPECT_EQ(h.Open().outputEdit()->text(), h.musicFolder() + QStringLiteral("/output_new.wav"));
+    EXPECT_EQ(Edit(h.Open(), "m_strOutputFile")->text(), h.musicFolder() + QStringLiteral("/output_new.wav"));
 }
 
 TEST(Help, OpensTheIntroductionPageBesideTheProgram) {
     DialogHarness h;
     ConverterDialog& d = h.Open();
-    d.OnHelp();
+    Button(d, "m_btnHelp")->click();
     ASSERT_EQ(h.help.urls().size(), 1u);
     EXPECT_EQ(h.help.urls()[0], "file://" + h.home().toStdString() + "/bin/help/Introduction.html");
     // A launcher that fails shows nothing.
     h.help.SetResult(false);
-    d.OnHelp();
+    Button(d, "m_btnHelp")->click();
     EXPECT_TRUE(h.boxes.shown().empty());
 }
 

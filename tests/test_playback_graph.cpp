@@ -4,6 +4,7 @@
 #include "media/PlaybackGraph.h"
 #include "media/VideoSurface.h"
 #include "tests/support/MediaCache.h"
+#include "tests/support/SlowFileSource.h"
 
 #include <QTest>
 #include <QWidget>
@@ -275,3 +276,71 @@ TEST(PlaybackGraph, MeasuringGraphGivesTheLengthAndRefusesBrokenFiles) {
     ASSERT_TRUE(PlaybackGraph::CreateForMeasuring(graph).succeeded());
     EXPECT_TRUE(graph->RenderFile(CachedTextFileNamedMp3().c_str()).failed());
 }
+
+namespace {
+
+// Renders as the player does: begun without waiting, ended when told.
+struct Cueing {
+    std::shared_ptr<PlaybackGraph> graph;
+    NotifyTarget target;
+    Result begun;
+
+    explicit Cueing(const std::string& path) {
+        EXPECT_TRUE(PlaybackGraph::Create(graph).succeeded());
+        begun = graph->BeginRender(path.c_str(), &target, kGraphNotifyEventType);
+    }
+    // Waits for the notifications until the cueing has ended.
+    Result End(int timeoutMs = 20000) {
+        Result outcome(E_UNEXPECTED, "not ended");
+        const bool ended = QTest::qWaitFor(
+            [&] {
+                bool done = false;
+                outcome = graph->EndRender(done);
+                return done;
+            },
+            timeoutMs);
+        EXPECT_TRUE(ended);
+        return outcome;
+    }
+};
+
+TEST(PlaybackGraphCueing, EndsAsAnEventForFilesItPlaysAndRefuses) {
+    {
+        Cueing c(CachedVideo(160, 120, 1.0, true));
+        ASSERT_TRUE(c.begun.succeeded()) << c.begun.text();
+        bool ended = true;
+        EXPECT_TRUE(c.graph->EndRender(ended).succeeded());
+        EXPECT_FALSE(ended) << "BeginRender returns before the file is cued";
+        ASSERT_TRUE(c.End().succeeded());
+        EXPECT_GT(c.target.notifications, 0) << "the end was told to the target";
+        std::shared_ptr<BasicVideo> bv;
+        ASSERT_TRUE(c.graph->QueryInterface(bv).succeeded());
+        int w = 0, h = 0;
+        EXPECT_TRUE(bv->GetVideoSize(w, h).succeeded());
+        EXPECT_EQ(w, 160);
+        // Rendered once: a second file is refused.
+        EXPECT_EQ(c.graph->BeginRender(CachedTone(AudioKind::Wav, 1.0).c_str(), &c.target, kGraphNotifyEventType),
+                  E_UNEXPECTED);
+    }
+    {
+        Cueing c(CachedTextFileNamedMp3());
+        const Result outcome = c.begun.failed() ? c.begun : c.End();
+        EXPECT_TRUE(outcome.failed());
+        EXPECT_FALSE(outcome.text().empty());
+    }
+}
+
+TEST(PlaybackGraphCueing, AFileThatNeverAnswersFailsAfterTheCueingTimeOut) {
+    const std::string path = CachedTone(AudioKind::Wav, 1.0);
+    SlowFileSource slow;
+    slow.Hold(1);
+    Cueing c(path);
+    ASSERT_TRUE(c.begun.succeeded()) << c.begun.text();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return slow.waiting() > 0; }, 5000));
+    // The graph's own timer ends it: the caller never waits.
+    const Result outcome = c.End(kPrerollTimeoutMs + 10000);
+    EXPECT_TRUE(outcome.failed());
+    EXPECT_EQ(outcome.text(), "The file took too long to open.");
+}
+
+}  // namespace

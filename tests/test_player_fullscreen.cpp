@@ -228,6 +228,8 @@ TEST(FullScreenModalDialog, HidingTheDialogKeepsItsModalRunGoing) {
         g_pPreviewPlayer = new PreviewPlayer(boxes, &modal);
         CopyText(g_pPreviewPlayer->m_szFileName, CachedVideo(kVideoWidth, kVideoHeight, 3.0, true));
         ASSERT_TRUE(g_pPreviewPlayer->OpenMedia());
+        ASSERT_TRUE(QTest::qWaitFor([] { return !g_pPreviewPlayer->Opening(); }, 20000));
+        ASSERT_NE(g_pPreviewPlayer->m_ePlayState, NoMedia);
         ASSERT_TRUE(g_pPreviewPlayer->EnterFullScreen());
         g_pPreviewPlayer->ToggleDialogZOrder();
         EXPECT_FALSE(modal.isVisible());

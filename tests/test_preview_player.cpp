@@ -289,10 +289,21 @@ TEST_F(PreviewPlayerTest, FilesItCannotPlayShowTheMessageAndLeaveNoWindow) {
         EXPECT_EQ(box.icon, BoxIcon::None);
         EXPECT_EQ(PlayerWindowCount(), 0);
     }
-    // The player that failed was closed before it was deleted.
+    // The player that failed was closed before it was deleted, and said so
+    // once, naming the file and the reason.
+    QCoreApplication::sendPostedEvents(&dialog);  // what the players above told
+    boxes.clear();
+    dialog.clear();
     PreviewPlayer p(boxes, &dialog);
-    CopyText(p.m_szFileName, MissingFile());
-    EXPECT_FALSE(p.OpenMedia());
+    CopyText(p.m_szFileName, CachedTextFileNamedMp3());
+    if (p.OpenMedia()) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !p.Opening(); }, 20000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(dialog.openings(), std::vector<bool>{false}) << "the dialog hears the outcome once";
+    }
+    ASSERT_EQ(boxes.shown().size(), 1u);
+    EXPECT_EQ(boxes.shown()[0].detail.rfind("The file " + CachedTextFileNamedMp3() + " could not be played", 0), 0u)
+        << boxes.shown()[0].detail;
     EXPECT_EQ(p.m_ePlayState, NoMedia);
     EXPECT_EQ(p.m_szFileName[0], '\0');
     EXPECT_EQ(p.m_hWnd, nullptr);
@@ -332,9 +343,30 @@ TEST_F(PreviewPlayerTest, WithoutTheDialogPositionsAreStillRefreshed) {
     g_pPreviewPlayer = new PreviewPlayer(boxes, gone);
     CopyText(player().m_szFileName, CachedTone(AudioKind::Wav, 1.0));
     ASSERT_TRUE(player().OpenMedia());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !player().Opening(); }, 20000));
     delete gone;
     player().RefreshPositions();
     EXPECT_NEAR(double(player().m_rtStopPosition), double(kUnitsPerSecond), double(kTolerance));
     player().CloseMedia();  // and closing does not reach for the dialog either
     EXPECT_EQ(player().m_ePlayState, NoMedia);
+}
+
+TEST_F(PreviewPlayerTest, TheOpeningIsCuedWithoutWaitingAndToldToTheDialog) {
+    const std::string path = CachedVideo(160, 120, 1.0, true);
+    g_pPreviewPlayer = new PreviewPlayer(boxes, &dialog);
+    CopyText(player().m_szFileName, path);
+    dialog.clear();
+    ASSERT_TRUE(player().OpenMedia());
+    // OpenMedia has returned before the file is cued: nothing is shown or polled yet.
+    EXPECT_TRUE(player().Opening());
+    EXPECT_EQ(player().pMC, nullptr);
+    EXPECT_FALSE(player().m_hWnd->isVisible());
+    player().StartPlayback();  // nothing to drive yet
+    EXPECT_EQ(player().m_ePlayState, Stopped);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog.openings().empty(); }, 20000));
+    EXPECT_EQ(dialog.openings(), std::vector<bool>{true});
+    EXPECT_FALSE(player().Opening());
+    EXPECT_TRUE(player().m_hWnd->isVisible());
+    EXPECT_EQ(Title(player()), FileName(path) + "  ");
+    EXPECT_TRUE(boxes.shown().empty());
 }

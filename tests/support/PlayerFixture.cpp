@@ -16,7 +16,10 @@ bool PlayerTest::Open(const std::string& path, bool startInFullScreen) {
     g_pPreviewPlayer = new PreviewPlayer(boxes, &dialog);
     g_pPreviewPlayer->SetStartInFullScreen(startInFullScreen);
     EXPECT_TRUE(CopyText(g_pPreviewPlayer->m_szFileName, path));
-    if (g_pPreviewPlayer->OpenMedia()) return true;
+    if (g_pPreviewPlayer->OpenMedia()) {
+        EXPECT_TRUE(QTest::qWaitFor([] { return !g_pPreviewPlayer->Opening(); }, 20000)) << "still cueing";
+        if (g_pPreviewPlayer->m_ePlayState != NoMedia) return true;
+    }
     delete g_pPreviewPlayer;
     g_pPreviewPlayer = nullptr;
     return false;

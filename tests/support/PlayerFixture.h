@@ -17,8 +17,8 @@ class PlayerTest : public ::testing::Test {
 protected:
     void TearDown() override;
 
-    // Constructs the player, makes it current, copies the path and opens it;
-    // a player that fails to open is deleted again.
+    // Constructs the player, makes it current, copies the path and opens it,
+    // waiting for the cueing to end; a player that fails to open is deleted again.
     bool Open(const std::string& path, bool startInFullScreen = false);
     void Close();
     PreviewPlayer& player() { return *g_pPreviewPlayer; }

@@ -21,6 +21,10 @@ bool RecordingDialog::event(QEvent* e) {
         ticks_.push_back(t);
         return true;
     }
+    if (type == kPreviewOpenedEventType) {
+        openings_.push_back(static_cast<PreviewOpenedEvent*>(e)->opened);
+        return true;
+    }
     if (type == kCommandEventType) {
         commands_.push_back(static_cast<CommandEvent*>(e)->id());
         return true;

@@ -21,9 +21,12 @@ public:
     // Positions of g_pPreviewPlayer at each tick, as the dialog would read them.
     const std::vector<Tick>& ticks() const { return ticks_; }
     const std::vector<int>& commands() const { return commands_; }
+    // The outcomes of openings the player told, in turn.
+    const std::vector<bool>& openings() const { return openings_; }
     void clear() {
         ticks_.clear();
         commands_.clear();
+        openings_.clear();
     }
 
 protected:
@@ -32,6 +35,7 @@ protected:
 private:
     std::vector<Tick> ticks_;
     std::vector<int> commands_;
+    std::vector<bool> openings_;
 };
 
 }  // namespace veltrano::test

@@ -1,7 +1,8 @@
 // Display check of the whole program on a real X display (Xvfb): the main
 // dialog runs modally as in the program, and every step is done with real
 // mouse and key events (xdotool): open a video, play it, drag the thumb, mark
-// a selection, convert it, full screen and back, Help, and Esc to close.
+// a selection, convert it, seek with the keys, Enter in the output edit, full
+// screen and back, Help, and Esc to close.
 // Screenshots of the screen go to the given folder. scripts/dialog-on-xvfb.sh
 // runs it.
 
@@ -13,6 +14,7 @@
 #include "preview/PlayerWindow.h"
 #include "preview/PreviewPlayer.h"
 #include "app/ThumbSlider.h"
+#include "tests/support/DialogFixture.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -30,6 +32,7 @@
 #include <cstdio>
 
 using namespace veltrano;
+using namespace veltrano::test;
 
 namespace {
 
@@ -60,51 +63,69 @@ void Check(bool ok, const char* what) {
 
 void Script(ConverterDialog& d, RecordingHelpLauncher& help, const std::string& output) {
     std::printf("open the video\n");
-    Click(d.m_btnOpenMedia);
+    Click(Button(d, "m_btnOpenMedia"));
     QTest::qWait(800);
     Check(g_pPreviewPlayer && g_pPreviewPlayer->m_hWnd && g_pPreviewPlayer->m_hWnd->isVisible(), "preview window shown");
-    std::printf("  file line: %s\n", d.fileLine()->text().toUtf8().constData());
+    std::printf("  file line: %s\n", Label(d, "m_stcFileLine")->text().toUtf8().constData());
     Shot("1-opened.png");
 
     std::printf("play from the dialog\n");
-    Click(d.m_btnPlay);
+    Click(Button(d, "m_btnPlay"));
     QTest::qWait(2300);
     Check(g_pPreviewPlayer && g_pPreviewPlayer->m_ePlayState == Running, "playing");
-    std::printf("  file line: %s\n", d.fileLine()->text().toUtf8().constData());
+    std::printf("  file line: %s\n", Label(d, "m_stcFileLine")->text().toUtf8().constData());
     Shot("2-playing.png");
     d.grab().save(g_out + QStringLiteral("/dialog.png"));  // the README's picture
 
     std::printf("drag the thumb to the middle\n");
-    ThumbSlider* s = d.m_sldPosition;
-    const QPoint from = s->mapToGlobal(QPoint(s->width() * d.m_nSliderPos / 600 + 4, s->height() / 2));
+    ThumbSlider* s = Trackbar(d);
+    const QPoint from = s->mapToGlobal(QPoint(s->width() * d.StateForTests().sliderPos / 600 + 4, s->height() / 2));
     const QPoint to = s->mapToGlobal(QPoint(s->width() / 2, s->height() / 2));
     Xdo({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"});
     Xdo({"mousemove", QString::number(to.x()), QString::number(to.y())});
     Xdo({"mouseup", "1"});
     QTest::qWait(1300);
-    std::printf("  thumb at %d, file line: %s\n", s->value(), d.fileLine()->text().toUtf8().constData());
+    std::printf("  thumb at %d, file line: %s\n", s->value(), Label(d, "m_stcFileLine")->text().toUtf8().constData());
     Check(g_pPreviewPlayer && g_pPreviewPlayer->m_rtCurrentPosition > 4 * kUnitsPerSecond, "the preview jumped ahead");
 
     std::printf("mark the selection while it plays\n");
-    Click(d.m_btnStartTime);
+    Click(Button(d, "m_btnStartTime"));
     QTest::qWait(2100);
-    Click(d.m_btnEndTime);
-    std::printf("  start %s, end %s\n", d.m_stcStartTime->text().toUtf8().constData(),
-                d.m_stcEndTime->text().toUtf8().constData());
-    Check(d.m_rtEndTime > d.m_rtStartTime, "end after start");
-    Click(d.m_btnPause);
+    Click(Button(d, "m_btnEndTime"));
+    std::printf("  start %s, end %s\n", Label(d, "m_stcStartTime")->text().toUtf8().constData(),
+                Label(d, "m_stcEndTime")->text().toUtf8().constData());
+    Check(d.StateForTests().endTime > d.StateForTests().startTime, "end after start");
+    Click(Button(d, "m_btnPause"));
 
     std::printf("convert\n");
-    d.outputEdit()->setText(QString::fromStdString(output));
-    Click(d.m_btnConvert);
-    Check(QTest::qWaitFor([&] { return d.m_bConverting == 0; }, 20000), "the conversion ended");
-    std::printf("  status: %s\n", d.m_stcStatus->text().toUtf8().constData());
+    Edit(d, "m_strOutputFile")->setText(QString::fromStdString(output));
+    Click(Button(d, "m_btnConvert"));
+    Check(WaitUntilIdle(d), "the conversion ended");
+    std::printf("  status: %s\n", Label(d, "m_stcStatus")->text().toUtf8().constData());
     Shot("3-converted.png");
     const test::WavFile w = test::ReadWavFile(output);
-    const double seconds = double(d.m_rtEndTime - d.m_rtStartTime) / kUnitsPerSecond;
+    const double seconds = double(d.StateForTests().endTime - d.StateForTests().startTime) / kUnitsPerSecond;
     std::printf("  output: %u Hz, %d channels, %llu frames (%.3f s; selection %.3f s)\n", w.sampleRate, w.channels,
                 static_cast<unsigned long long>(w.frames()), w.ok ? double(w.frames()) / w.sampleRate : 0.0, seconds);
     Check(w.ok && std::abs(double(w.frames()) - seconds * w.sampleRate) <= 1.0, "the file holds exactly the selection");
+
+    std::printf("keys on the trackbar seek, Enter in the output edit keeps the dialog\n");
+    Xdo({"windowfocus", QString::number(d.winId())});
+    Trackbar(d)->setFocus(Qt::TabFocusReason);
+    Xdo({"key", "Home"});
+    QTest::qWait(600);
+    g_pPreviewPlayer->RefreshPositions();
+    Check(g_pPreviewPlayer->m_rtCurrentPosition < kUnitsPerSecond / 2, "Home sought the start");
+    for (int i = 0; i < 5; ++i) Xdo({"key", "Prior"});  // five pages of 10 steps: 1 s of 12
+    QTest::qWait(600);
+    g_pPreviewPlayer->RefreshPositions();
+    std::printf("  thumb at %d, preview at %.2f s\n", Trackbar(d)->value(),
+                double(g_pPreviewPlayer->m_rtCurrentPosition) / kUnitsPerSecond);
+    Check(std::abs(double(g_pPreviewPlayer->m_rtCurrentPosition) / kUnitsPerSecond - 1.0) < 0.1,
+          "Page Up sought a second in");
+    Edit(d, "m_strOutputFile")->setFocus(Qt::TabFocusReason);
+    Xdo({"key", "Return"});
+    Check(d.isVisible() && d.StateForTests().clipCount == 1, "Enter in the output edit kept the dialog and the file");
 
     std::printf("full screen from the player's menu, back with Escape\n");
     PlayerWindow* pw = g_pPreviewPlayer->m_hWnd;
@@ -125,7 +146,7 @@ void Script(ConverterDialog& d, RecordingHelpLauncher& help, const std::string& 
     Shot("5-normal-again.png");
 
     std::printf("help\n");
-    Click(d.m_btnHelp);
+    Click(Button(d, "m_btnHelp"));
     Check(!help.urls().empty(), "help page asked for");
     if (!help.urls().empty()) std::printf("  %s\n", help.urls().back().c_str());
 

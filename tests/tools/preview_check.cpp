@@ -68,7 +68,10 @@ int main(int argc, char** argv) {
     RecordingMessageBoxes boxes;
     g_pPreviewPlayer = new PreviewPlayer(boxes, &dialog);
     CopyText(g_pPreviewPlayer->m_szFileName, media);
-    if (!g_pPreviewPlayer->OpenMedia()) {
+    // The file is cued on GStreamer's threads; the window is shown once it is.
+    if (!g_pPreviewPlayer->OpenMedia() ||
+        !QTest::qWaitFor([] { return !g_pPreviewPlayer->Opening(); }, 20000) ||
+        g_pPreviewPlayer->m_ePlayState == NoMedia) {
         std::printf("the player did not open the video\n");
         return 1;
     }
