@@ -84,6 +84,7 @@ void ConverterDialog::OnConvert() {
     request.source.endTime = m_rtEndTime;
     request.outputPath = output;
     request.format = in.format;
+    request.analysis = m_sourceAnalysis;
     request.dither = m_hInstance->settings().GetProfileInt(QString::fromLatin1(kSectionSetup), QStringLiteral("dither"),
                                                            1) != 0;
     if (!m_pEngine) {

@@ -14,6 +14,7 @@
 #include "core/WaveFormat.h"
 #include "core/FixedText.h"
 #include "core/MediaTime.h"
+#include "media/SourceAnalysis.h"
 #include "ui/SystemInfo.h"
 #include "ui/UiServices.h"
 
@@ -248,6 +249,8 @@ private:
     std::uint64_t m_nPreviewSerial = 0;  // the player whose cueing is awaited, 0 when none
     // Whether the open media has a sound stream, as measured when it was opened.
     bool m_bMediaHasSound = true;
+    // What measuring it learned that its conversion can use again.
+    SourceAnalysisRef m_sourceAnalysis;
 
     // ---- conversion state ----
     QBasicTimer m_convertTimer;

@@ -138,6 +138,7 @@ void ConverterDialog::OnDurationMeasured(const ProbeDoneEvent& measured) {
     CopyText(m_szClipPath[0], measured.path);
     const MediaTime length = measured.probe.stopPosition;
     m_bMediaHasSound = measured.probe.hasAudio;
+    m_sourceAnalysis = measured.probe.analysis;
     // The clip's duration counts whole seconds, truncated.
     m_rtClipDuration[0] = length / kUnitsPerSecond * kUnitsPerSecond;
     m_nClipCount = 1;

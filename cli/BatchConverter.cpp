@@ -71,6 +71,7 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     prep.request.source.endTime = in.endTime;
     prep.request.outputPath = file.output;
     prep.request.dither = options.dither;
+    prep.request.analysis = probe.analysis;
     prep.request.format = format;
     return prep;
 }

@@ -127,6 +127,7 @@ Result ConversionEngine::ConnectRenderEngine(const std::shared_ptr<Timeline>& ti
         return r;
     }
     if (request_.cores > 0) job_.pRenderEngine->SetCores(request_.cores);
+    job_.pRenderEngine->SetSourceAnalysis(request_.analysis);
     if (Result r = job_.pRenderEngine->SetTimelineObject(timeline); r.failed()) {
         Notify("Could not SetTimelineObject", r);
         return r;

@@ -12,6 +12,7 @@
 #include "media/FilterGraph.h"
 #include "media/GraphEvents.h"
 #include "media/RenderEngine.h"
+#include "media/SourceAnalysis.h"
 #include "media/Timeline.h"
 
 #include <QObject>
@@ -48,6 +49,9 @@ struct ConversionRequest {
     ConversionSource source;
     std::string outputPath;
     OutputWaveFormat format;
+    // What measuring the source learned (its MP3 frames), so that it is not
+    // read twice; ignored when the file changed since. May be null.
+    SourceAnalysisRef analysis;
     // TPDF dither where samples lose bits.
     bool dither = true;
     // A conversion whose output does not grow for this long has stalled (a

@@ -305,9 +305,16 @@ int BranchesOf(const SourceSpec& spec, bool mp3, const Mp3FrameTable* ownMp3) {
 }  // namespace
 
 Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut, Filter& filterOut) {
-    // An MP3's frames are read once, for every branch's reader.
+    // An MP3's frames are read once, for every branch's reader: when the file
+    // was measured and has not changed since, not even once here.
     std::vector<Mp3FrameRef> frames;
-    const std::optional<Mp3StreamInfo> mp3 = AnalyzeMp3File(spec.path, &frames);
+    std::optional<Mp3StreamInfo> mp3;
+    if (spec.analysis && spec.analysis->StillDescribes(spec.path)) {
+        mp3 = spec.analysis->mp3;
+        frames = spec.analysis->mp3Frames;
+    } else {
+        mp3 = AnalyzeMp3File(spec.path, &frames);
+    }
     std::shared_ptr<const Mp3FrameTable> mp3Table = mp3 ? Mp3FrameTableOf(*mp3, std::move(frames)) : nullptr;
     if (mp3Table && !Mp3ReaderAvailable()) mp3Table.reset();
     const int branches = BranchesOf(spec, mp3.has_value(), mp3Table.get());

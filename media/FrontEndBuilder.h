@@ -7,6 +7,7 @@
 #include "core/Result.h"
 #include "media/FilterGraph.h"
 #include "media/FrontEnd.h"
+#include "media/SourceAnalysis.h"
 
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct SourceSpec {
     MediaTime mediaStart = 0;
     MediaTime mediaStop = 0;
     int cores = 1;
+    SourceAnalysisRef analysis;  // from measuring the file, when it still stands for it
 };
 
 // The group's bin (its output pad "src") and the state of every branch.

@@ -241,7 +241,8 @@ Result Probe(const std::string& path, MediaProbe& out, ProbeStep* failedStep, Pr
         // A raw MP3 is measured by its frames: exact, and without what the
         // encoder added when the file says how much that was.
         if (out.hasAudio && !out.hasVideo && st.firstAudioCaps == "audio/mpeg" && st.firstAudioMpegVersion == 1) {
-            if (const auto mp3 = AnalyzeMp3File(path); mp3 && mp3->sampleRate > 0) {
+            out.analysis = SourceAnalysis::Of(path);
+            if (const auto& mp3 = out.analysis ? out.analysis->mp3 : std::nullopt; mp3 && mp3->sampleRate > 0) {
                 duration = static_cast<gint64>(
                     gst_util_uint64_scale_int_round(static_cast<guint64>(mp3->ContentSamples()), GST_SECOND,
                                                     mp3->sampleRate));

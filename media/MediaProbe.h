@@ -7,6 +7,7 @@
 
 #include "core/MediaTime.h"
 #include "core/Result.h"
+#include "media/SourceAnalysis.h"
 
 #include <QEvent>
 #include <QObject>
@@ -22,6 +23,8 @@ struct MediaProbe {
     MediaTime stopPosition = 0;  // the media's length
     bool hasAudio = false;       // a sound stream that an installed decoder can decode
     bool hasVideo = false;
+    // What the conversion can use again (a raw MP3's frames); may be null.
+    SourceAnalysisRef analysis;
 };
 
 enum class ProbeStep {

@@ -5,6 +5,7 @@
 // output pin. Everything behind that pin is the caller's.
 
 #include "media/FilterGraph.h"
+#include "media/SourceAnalysis.h"
 #include "core/Result.h"
 #include "media/Timeline.h"
 
@@ -26,6 +27,8 @@ public:
     // file that seeks to the exact sample is decoded in spans side by side.
     // The machine's cores unless told.
     void SetCores(int cores);
+    // What measuring the source learned; used while the file is unchanged.
+    void SetSourceAnalysis(SourceAnalysisRef analysis);
     // Builds a new graph with one output pin per group of the timeline.
     Result ConnectFrontEnd();
     Result GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const;

@@ -4,6 +4,7 @@
 
 #include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
+#include "media/SourceAnalysis.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -15,6 +16,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -52,9 +54,11 @@ struct Conversion {
 // Runs one conversion to its end; stopAfterMs >= 0 presses Stop that long
 // after the start.
 Conversion Convert(const std::string& src, double start, double end, const OutputWaveFormat& format,
-                   const std::string& out, int stopAfterMs = -1, int audioCount = 1, int cores = 0) {
+                   const std::string& out, int stopAfterMs = -1, int audioCount = 1, int cores = 0,
+                   SourceAnalysisRef analysis = nullptr) {
     ConversionEngine engine;
     ConversionRequest request;
+    request.analysis = std::move(analysis);
     request.source.audioCount = audioCount;
     request.source.audioPath = src;
     request.source.startTime = Seconds(start);
@@ -288,6 +292,30 @@ TEST_F(Engine, StereoBecomesMonoAtHalfWeightEach) {
 }
 
 // Of several sound streams only the first is converted; pictures are never decoded.
+// What measuring an MP3 learned is used by its conversion, so the file is
+// scanned once; once the file has changed it is not trusted.
+TEST_F(Engine, TheMeasuredMp3FramesAreUsedWhileTheFileIsUnchanged) {
+    const std::string src = Path("measured.mp3");
+    ASSERT_TRUE(MakeAudio(src, AudioKind::Mp3, Tone(3.0, 48000, 2, 440.0)));
+    const SourceAnalysisRef measured = SourceAnalysis::Of(src);
+    ASSERT_TRUE(measured && measured->mp3);
+    // A table that lists only the first half of the frames: were it used, the
+    // conversion would end short of its selection.
+    auto half = std::make_shared<SourceAnalysis>(*measured);
+    half->mp3Frames.resize(half->mp3Frames.size() / 2);
+    half->mp3->audioFrames /= 2;
+    const OutputWaveFormat f = Format(44100, 2, 16);
+    EXPECT_EQ(Convert(src, 0.0, 2.5, f, Path("measured.wav"), -1, 1, 1, measured).outcome, Outcome::Done);
+    EXPECT_EQ(Convert(src, 0.0, 2.5, f, Path("half.wav"), -1, 1, 1, half).outcome, Outcome::Failed);
+    // The file written again since: the stale table is set aside, the file read anew.
+    ASSERT_TRUE(MakeAudio(src, AudioKind::Mp3, Tone(3.0, 48000, 2, 440.0)));
+    struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), later, 0), 0);
+    const Conversion again = Convert(src, 0.0, 2.5, f, Path("again.wav"), -1, 1, 1, half);
+    EXPECT_EQ(again.outcome, Outcome::Done) << again.failure;
+    EXPECT_EQ(again.wav.frames(), 110250u);
+}
+
 TEST_F(Engine, OnlyTheFirstSoundStreamIsConverted) {
     const std::string path = Path("two-sounds.mkv");
     const std::string desc =
