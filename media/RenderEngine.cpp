@@ -24,6 +24,7 @@ Result FirstSourceOf(const std::shared_ptr<TimelineObj>& group, SourceSpec& out)
 struct RenderEngine::Impl {
     std::shared_ptr<Timeline> timeline;
     int cores = static_cast<int>(std::thread::hardware_concurrency());
+    int soundStream = 0;
     std::shared_ptr<FilterGraph> graph;
     std::vector<FrontEndRef> groups;  // every branch of every group
     std::vector<Filter> groupFilters;
@@ -44,6 +45,8 @@ Result RenderEngine::SetTimelineObject(std::shared_ptr<Timeline> timeline) {
 }
 
 void RenderEngine::SetCores(int cores) { impl_->cores = cores; }
+
+void RenderEngine::SetSoundStream(int stream) { impl_->soundStream = stream; }
 
 Result RenderEngine::GetTimelineObject(std::shared_ptr<Timeline>& timeline) const {
     timeline = impl_->timeline;
@@ -68,6 +71,7 @@ Result RenderEngine::ConnectFrontEnd() {
         SourceSpec spec;
         if (Result r = FirstSourceOf(group, spec); r.failed()) return r;
         spec.cores = impl_->cores;
+        spec.soundStream = impl_->soundStream;
         std::vector<FrontEndRef> branches;
         Filter filter;
         if (Result r = BuildGroup(spec, branches, filter); r.failed()) return r;

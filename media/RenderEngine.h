@@ -1,8 +1,9 @@
 #pragma once
 // The render engine: turns a timeline into the front end of a graph. For
-// each audio group it reads the group's source, decodes only its first sound
-// stream and offers the selection's audio, in timeline time, on the group's
-// output pin. Everything behind that pin is the caller's.
+// each audio group it reads the group's source, decodes only one sound
+// stream (the first unless told) and offers the selection's audio, in
+// timeline time, on the group's output pin. Everything behind that pin is
+// the caller's.
 
 #include "media/FilterGraph.h"
 #include "core/Result.h"
@@ -26,6 +27,9 @@ public:
     // file that seeks to the exact sample is decoded in spans side by side.
     // The machine's cores unless told.
     void SetCores(int cores);
+    // The sound stream each source decodes, counted from 0 in the order its
+    // parser exposes them; 0, the default, takes the first one a decoder takes.
+    void SetSoundStream(int stream);
     // Builds a new graph with one output pin per group of the timeline.
     Result ConnectFrontEnd();
     Result GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const;
