@@ -45,13 +45,18 @@ bool FileExists(const std::string& path) {
 std::optional<std::string> OutputFolderRefusal(const std::string& output) {
     // The new file is made beside the file the path leads to, and renamed over it.
     OutputTarget target;
-    std::string error;
-    if (!ResolveOutputTarget(output, target, error)) return error;
+    std::string refusal;
+    if (!ResolveOutputTarget(output, target, refusal)) return refusal;
     const std::size_t slash = target.path.rfind('/');
     const std::string folder =
         slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : target.path.substr(0, slash);
-    if (::access(folder.c_str(), W_OK | X_OK) == 0) return std::nullopt;
-    return "Cannot write " + output + ": " + std::strerror(errno) + ".";
+    struct stat st {};
+    int error = 0;
+    if (::stat(folder.c_str(), &st) != 0) error = errno;
+    else if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
+    else if (::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+    if (error == 0) return std::nullopt;
+    return "Cannot write " + output + ": " + std::strerror(error) + ".";
 }
 
 bool NamesSameFile(const std::string& a, const std::string& b) {
