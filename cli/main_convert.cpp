@@ -33,13 +33,9 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stopRequested = 0;
 
+// Repeated signals (a supervisor's TERM, TERM, ... KILL) change nothing: the
+// first one's stop is bounded in time, and ends every file it can.
 void OnInterrupt(int) {
-    // A second Ctrl+C ends the program at once, whatever it waits on.
-    if (g_stopRequested) {
-        static const char kAtOnce[] = "\nveltrano-convert: Stopped at once; files being written are left unfinished.\n";
-        [[maybe_unused]] const ssize_t w = ::write(STDERR_FILENO, kAtOnce, sizeof kAtOnce - 1);
-        ::_exit(kExitInterrupted);
-    }
     g_stopRequested = 1;
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
