@@ -70,8 +70,7 @@ TimeParse ParseTime(std::string_view text, MediaTime& out) {
         hours = *h;
     }
     // Hours and minutes of up to 12 digits each: their seconds still fit in 64 bits.
-    const TimeParse seconds = ParseSeconds(parts.back(), 59, hours * 3600 + *minutes * 60, out);
-    return seconds;
+    return ParseSeconds(parts.back(), 59, hours * 3600 + *minutes * 60, out);
 }
 
 std::string TimeRefusal(std::string_view value) {
@@ -175,6 +174,8 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
     case Opt::SkipExisting: opt.skipExisting = true; return {};
     case Opt::Report:
         if (value.empty()) return "the report file has no name";
+        // Standard output may carry the WAV: the report always goes to a file.
+        if (value == kStandardOutputName) return "the report goes to a file; - is not one";
         opt.report = std::string(value);
         return {};
     }
@@ -298,8 +299,8 @@ std::string ConvertUsageText() {
            "      --version          the program's version\n"
            "\n"
            "For scripts and long runs:\n"
-           "  -o -                   write the WAV to standard output (one INPUT); its header\n"
-           "                         states the length the selection and rate give\n"
+           "  -o -                   write the WAV to standard output (one INPUT); its\n"
+           "                         header states the length the selection and rate give\n"
            "      --stream N         convert sound stream N (0, the default, is the first;\n"
            "                         --probe lists them)\n"
            "  -t, --duration TIME    selection length from its start (not with -e)\n"
@@ -308,8 +309,9 @@ std::string ConvertUsageText() {
            "      --skip-existing    an output that is already a complete WAV of the chosen\n"
            "                         format counts as done; any other existing output is\n"
            "                         converted again and replaced\n"
-           "      --report FILE      append one JSON line per input as it ends: input, output,\n"
-           "                         status, exit, frames, seconds, wall_seconds, message\n"
+           "      --report FILE      append one JSON line per input as it ends: input,\n"
+           "                         output, status, exit, frames, seconds, wall_seconds,\n"
+           "                         message\n"
            "\n"
            "TIME is seconds with an optional fraction (12.5) or [HH:]MM:SS[.fff].\n"
            "-s, -e and -t apply to every INPUT; an end past a file's length is its end.\n"
@@ -335,7 +337,8 @@ std::string ConvertUsageText() {
            "  4    an output is refused: it exists (without -y), is an input, is also an\n"
            "       earlier input's output, its path is longer than 259 bytes, it is not a\n"
            "       regular file (a folder, FIFO or device), its folder does not exist or\n"
-           "       cannot be written, or the -d folder or the report cannot be written\n"
+           "       cannot be written, the -d folder or the report cannot be written, or\n"
+           "       -o - would write to a terminal\n"
            "  5    a conversion failed, or the sound sent to standard output ended before\n"
            "       the selection did (the rest is silence, as its header states)\n"
            "  130  stopped by Ctrl+C: the files being written are complete up to there,\n"

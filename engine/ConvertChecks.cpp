@@ -3,7 +3,6 @@
 #include "core/OutputFile.h"
 #include "core/Paths.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

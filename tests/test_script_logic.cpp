@@ -45,6 +45,7 @@ TEST(ScriptOptions, ParsedWithTheirLimits) {
     for (const Args& bad : {Args{"--stream", "-1", "-o", "o.wav", "a"}, Args{"--stream", "1.5", "-o", "o.wav", "a"},
                             Args{"-t", "0", "-o", "o.wav", "a"}, Args{"-t", "1", "-e", "2", "-o", "o.wav", "a"},
                             Args{"--skip-existing", "-o", "-", "a"}, Args{"--report", "", "-o", "o.wav", "a"},
+                            Args{"--report", "-", "-o", "o.wav", "a"},
                             Args{"--files-from", "", "-d", "out"}, Args{"-o", "-", "a", "b"},
                             Args{"-o", "-", "-d", "out", "a"}, Args{"--skip-existing=yes", "-d", "out", "a"}})
         EXPECT_FALSE(ParseConvertArguments(bad).ok) << bad[0] << " " << bad[1];
