@@ -13,7 +13,8 @@ std::optional<std::uint64_t> CompleteWavFrames(const wav::ParseResult& parsed, s
                                                const WaveFormatEx& format) {
     if (!parsed.ok) return std::nullopt;
     const wav::ParsedHeader& h = parsed.header;
-    if (h.subFormatTag != wav::kTagPcm || h.channels != format.nChannels ||
+    const std::uint16_t samples = format.wFormatTag == wav::kTagFloat ? wav::kTagFloat : wav::kTagPcm;
+    if (h.subFormatTag != samples || h.channels != format.nChannels ||
         h.sampleRate != format.nSamplesPerSec || h.bitsPerSample != format.wBitsPerSample ||
         h.blockAlign != format.nBlockAlign || h.blockAlign == 0)
         return std::nullopt;

@@ -13,8 +13,8 @@
 
 namespace veltrano {
 
-// The frames of a parsed file that is complete in the format: PCM of its
-// rate, channels and bits, the data chunk's size a whole number of frames
+// The frames of a parsed file that is complete in the format: samples of
+// its kind (integer PCM, or float for the float tag), rate, channels and bits, the data chunk's size a whole number of frames
 // reaching exactly to the file's end (a pad byte after odd data allowed),
 // and the RIFF size stating the file's size.
 std::optional<std::uint64_t> CompleteWavFrames(const wav::ParseResult& parsed, std::uint64_t fileSize,

@@ -227,8 +227,17 @@ void ListSoundStreams(ProbeState& st, std::vector<SoundStreamInfo>& out) {
             lock.unlock();
             // A sink holds the first data it gets while paused, and with it the demuxer.
             gst_element_set_state(st.pipeline, GST_STATE_PLAYING);
+            gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
             lock.lock();
-            st.soundStarted.wait_for(lock, kStreamTagsWait, started);
+            // A file broken further on stops the parsers with an error: nothing more comes then.
+            const auto deadline = std::chrono::steady_clock::now() + kStreamTagsWait;
+            while (!st.soundStarted.wait_for(lock, std::chrono::milliseconds(50), started) &&
+                   std::chrono::steady_clock::now() < deadline) {
+                lock.unlock();
+                gsth::Message error = gsth::Message::Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+                lock.lock();
+                if (error) break;
+            }
         }
     }
     out.clear();

@@ -170,7 +170,11 @@ TEST(ExistingOutput, OnlyAWholeWavOfTheFormatCounts) {
     EXPECT_FALSE(Complete(WavBytes(stereo16, 4000), MakePcmFormat(22050, 2, 16)));
     EXPECT_FALSE(Complete(WavBytes(stereo16, 4000), MakePcmFormat(44100, 1, 16)));
     EXPECT_FALSE(Complete(WavBytes({wav::SampleKind::Integer, 2, 44100, 8, 0}, 2000), cd));
-    EXPECT_FALSE(Complete(WavBytes({wav::SampleKind::Float, 2, 44100, 32, 0}, 8000), MakePcmFormat(44100, 2, 32)));
+    WaveFormatEx float32 = MakePcmFormat(44100, 2, 32);
+    EXPECT_FALSE(Complete(WavBytes({wav::SampleKind::Float, 2, 44100, 32, 0}, 8000), float32));
+    float32.wFormatTag = wav::kTagFloat;
+    EXPECT_EQ(Complete(WavBytes({wav::SampleKind::Float, 2, 44100, 32, 0}, 8000), float32), 1000u);
+    EXPECT_FALSE(Complete(WavBytes({wav::SampleKind::Integer, 2, 44100, 32, 0}, 8000), float32));
     // Cut short, or a header still stating what a killed writer meant to write.
     auto cut = WavBytes(stereo16, 4000);
     cut.resize(cut.size() - 4);
