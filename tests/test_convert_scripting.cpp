@@ -149,7 +149,7 @@ protected:
     static void SetUpTestSuite() {
         dir_ = new QTemporaryDir();
         std::string error;
-        const std::vector<SoundStreamSpec> streams = {{300.0, 48000, 2, "eng", "Main"},
+        const std::vector<ToneStream> streams = {{300.0, 48000, 2, "eng", "Main"},
                                                       {700.0, 22050, 1, "fra", "Commentary"}};
         ASSERT_TRUE(MakeSoundStreams(Path("two.mkv"), "mkv", 3.0, streams, true, &error)) << error;
         // Long enough to be decoded in spans side by side where there are cores.

@@ -350,7 +350,7 @@ bool MakeVideo(const std::string& path, const VideoSpec& spec, std::string* erro
 }
 
 bool MakeSoundStreams(const std::string& path, const std::string& container, double seconds,
-                      const std::vector<SoundStreamSpec>& streams, bool withVideo, std::string* error) {
+                      const std::vector<ToneStream>& streams, bool withVideo, std::string* error) {
     const bool mkv = container == "mkv";
     std::string desc = std::string(mkv ? "matroskamux name=mux" : "mp4mux name=mux") + " ! filesink location=" +
                        Quote(path);
@@ -364,7 +364,7 @@ bool MakeSoundStreams(const std::string& path, const std::string& container, dou
     }
     // Buffers of 10 ms: the streams end exactly at 'seconds'.
     const long buffers = std::lround(seconds * 100);
-    for (const SoundStreamSpec& s : streams) {
+    for (const ToneStream& s : streams) {
         std::string tags;
         if (!s.language.empty()) tags += "language-code=" + s.language;
         if (!s.title.empty()) tags += (tags.empty() ? "" : ",") + std::string("title=") + s.title;
