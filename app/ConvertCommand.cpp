@@ -34,7 +34,8 @@ void ConverterDialog::ShowRefusal(const ConvertRefusal& refusal) {
     IMessageBoxes& boxes = *m_services.boxes;
     switch (refusal.check) {
     case ConvertCheck::MediaOpen:
-    case ConvertCheck::OutputKind: boxes.AppBox(refusal.text); break;
+    case ConvertCheck::OutputKind:
+    case ConvertCheck::OutputFolder: boxes.AppBox(refusal.text); break;
     case ConvertCheck::Selection: boxes.DialogBox(boxes.ApplicationName(), refusal.text); break;
     case ConvertCheck::OutputPathLength:
     case ConvertCheck::OutputIsSource:

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <map>
 
 namespace veltrano {
@@ -42,9 +44,26 @@ std::string NotAFolderText(const std::string& folder) {
     return "The output folder " + folder + " does not exist or is not a folder.";
 }
 
+std::string SkippedText(const std::string& output) {
+    return "Skipped. Output File: " + output + " is complete already.";
+}
+
 bool IsFolder(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> InputFileRefusal(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return "Cannot read " + path + ": " + std::strerror(errno) + ".";
+    if (S_ISREG(st.st_mode)) return std::nullopt;
+    const char* kind = S_ISDIR(st.st_mode)    ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a FIFO"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                       : S_ISCHR(st.st_mode)  ? "a character device"
+                       : S_ISBLK(st.st_mode)  ? "a block device"
+                                              : "a special file";
+    return "Cannot read " + path + ": it is " + kind + ", not a regular file.";
 }
 
 BatchCounts CountResults(const std::vector<FileResult>& results) {
@@ -56,6 +75,10 @@ BatchCounts CountResults(const std::vector<FileResult>& results) {
         case FileState::Converted: ++c.converted; break;
         case FileState::Failed: ++c.failed; break;
         case FileState::Stopped: ++c.stopped; break;
+        case FileState::Skipped:
+            ++c.converted;
+            ++c.skipped;
+            break;
         }
     }
     return c;
@@ -69,6 +92,7 @@ std::string BatchSummaryText(const BatchCounts& c) {
         if (n == 0) return;
         rest += (rest.empty() ? "; " : ", ") + std::to_string(n) + " " + what;
     };
+    add(c.skipped, "complete already");
     add(c.failed, "failed");
     add(c.stopped, "stopped");
     add(c.notStarted, "not started");
@@ -81,7 +105,8 @@ int BatchExitStatus(const std::vector<FileResult>& results, bool interrupted) {
     for (const FileResult& r : results) {
         if (r.state == FileState::Failed) status = std::max(status, r.status);
         // Not converted without a failure of its own: nothing else can have stopped it.
-        else if (r.state != FileState::Converted) status = std::max(status, int(kExitConversionFailed));
+        else if (r.state != FileState::Converted && r.state != FileState::Skipped)
+            status = std::max(status, int(kExitConversionFailed));
     }
     return status;
 }

@@ -29,11 +29,19 @@ std::vector<PlannedFile> PlanOutputs(const std::vector<std::string>& inputs, con
 
 std::string SameOutputText(const std::string& output, const std::string& earlierInput);
 std::string NotAFolderText(const std::string& folder);
+// "Skipped. Output File: PATH is complete already."
+std::string SkippedText(const std::string& output);
 
 // True when the path names an existing folder (through links too).
 bool IsFolder(const std::string& path);
 
-enum class FileState { Pending, Converted, Failed, Stopped };
+// Why an input cannot be read as a media file ("Cannot read /x/in: it is a
+// FIFO, not a regular file."), or nothing for a regular file (through
+// links). Nothing is opened: a FIFO would be drained, or wait for a writer.
+std::optional<std::string> InputFileRefusal(const std::string& path);
+
+// Skipped: --skip-existing found its output complete; it counts as converted.
+enum class FileState { Pending, Converted, Failed, Stopped, Skipped };
 
 struct FileResult {
     FileState state = FileState::Pending;
@@ -42,11 +50,12 @@ struct FileResult {
 
 struct BatchCounts {
     std::size_t total = 0, converted = 0, failed = 0, stopped = 0, notStarted = 0;
+    std::size_t skipped = 0;  // counted in converted too
 };
 BatchCounts CountResults(const std::vector<FileResult>& results);
 
-// "Converted 3 of 4 files; 1 failed." (failed, stopped and not started are
-// named when there are any).
+// "Converted 3 of 4 files; 1 failed." (skipped, failed, stopped and not
+// started are named when there are any).
 std::string BatchSummaryText(const BatchCounts& counts);
 
 // 0 when every file was converted; 130 when interrupted; otherwise the highest

@@ -21,30 +21,66 @@ bool AllDigits(std::string_view s) {
     return true;
 }
 
-// Whole digits and an optional fraction of up to seven digits, in 100 ns units.
-std::optional<MediaTime> ParseSeconds(std::string_view s, std::int64_t maxWhole) {
-    const std::size_t dot = s.find('.');
-    const std::string_view whole = s.substr(0, dot);
-    const std::string_view frac = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
-    if (!AllDigits(whole) || whole.size() > 12) return std::nullopt;
-    if (dot != std::string_view::npos && (!AllDigits(frac) || frac.size() > 7)) return std::nullopt;
-    std::int64_t w = 0;
-    std::from_chars(whole.data(), whole.data() + whole.size(), w);
-    if (maxWhole >= 0 && w > maxWhole) return std::nullopt;
-    std::int64_t f = 0;
-    for (std::size_t i = 0; i < 7; ++i) f = f * 10 + (i < frac.size() ? frac[i] - '0' : 0);
-    return w * kUnitsPerSecond + f;
-}
+constexpr std::int64_t kMaxTimeSeconds = kMaxTimeArgumentHours * 3600;
 
-std::optional<std::int64_t> ParseField(std::string_view s, std::int64_t max) {
+enum class TimeParse { Ok, Malformed, TooLong };
+
+// Digits only, at most 12 of them: the value fits in 64 bits before any scaling.
+std::optional<std::int64_t> ParseDigits(std::string_view s) {
     if (!AllDigits(s) || s.size() > 12) return std::nullopt;
     std::int64_t v = 0;
     std::from_chars(s.data(), s.data() + s.size(), v);
-    if (max >= 0 && v > max) return std::nullopt;
     return v;
 }
 
-enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Dither, Start, End, Overwrite, Probe, Quiet, Help, Version };
+// Whole digits and an optional fraction of up to seven digits, in 100 ns
+// units, given the seconds the fields before them add.
+TimeParse ParseSeconds(std::string_view s, std::int64_t maxWhole, std::int64_t before, MediaTime& out) {
+    const std::size_t dot = s.find('.');
+    const std::string_view frac = dot == std::string_view::npos ? std::string_view() : s.substr(dot + 1);
+    const auto whole = ParseDigits(s.substr(0, dot));
+    if (!whole || (maxWhole >= 0 && *whole > maxWhole)) return TimeParse::Malformed;
+    if (dot != std::string_view::npos && (!AllDigits(frac) || frac.size() > 7)) return TimeParse::Malformed;
+    // Checked before scaling, so that nothing can overflow.
+    if (*whole > kMaxTimeSeconds - before) return TimeParse::TooLong;
+    std::int64_t f = 0;
+    for (std::size_t i = 0; i < 7; ++i) f = f * 10 + (i < frac.size() ? frac[i] - '0' : 0);
+    out = (before + *whole) * kUnitsPerSecond + f;
+    return TimeParse::Ok;
+}
+
+TimeParse ParseTime(std::string_view text, MediaTime& out) {
+    std::vector<std::string_view> parts;
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = text.find(':', from);
+        parts.push_back(text.substr(from, colon == std::string_view::npos ? std::string_view::npos : colon - from));
+        if (colon == std::string_view::npos) break;
+        from = colon + 1;
+    }
+    if (parts.size() > 3) return TimeParse::Malformed;
+    if (parts.size() == 1) return ParseSeconds(parts[0], -1, 0, out);
+    const auto minutes = ParseDigits(parts[parts.size() - 2]);
+    if (!minutes || (parts.size() == 3 && *minutes > 59)) return TimeParse::Malformed;
+    std::int64_t hours = 0;
+    if (parts.size() == 3) {
+        const auto h = ParseDigits(parts[0]);
+        if (!h) return TimeParse::Malformed;
+        hours = *h;
+    }
+    // Hours and minutes of up to 12 digits each: their seconds still fit in 64 bits.
+    return ParseSeconds(parts.back(), 59, hours * 3600 + *minutes * 60, out);
+}
+
+std::string TimeRefusal(std::string_view value) {
+    MediaTime ignored = 0;
+    if (ParseTime(value, ignored) == TimeParse::TooLong)
+        return "'" + std::string(value) + "' is longer than any media (at most " +
+               std::to_string(kMaxTimeArgumentHours) + " hours)";
+    return "'" + std::string(value) + "' is not a time (seconds such as 12.5, or [HH:]MM:SS[.fff])";
+}
+
+enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Dither, Start, End, Overwrite, Probe, Quiet, Help, Version,
+                 Stream, Duration, FilesFrom, SkipExisting, Report };
 
 struct OptionSpec {
     Opt id;
@@ -61,6 +97,10 @@ constexpr OptionSpec kOptions[] = {
     {Opt::Overwrite, 'y', "overwrite", false}, {Opt::Probe, 0, "probe", false},
     {Opt::Quiet, 'q', "quiet", false},        {Opt::Help, 'h', "help", false},
     {Opt::Version, 0, "version", false},      {Opt::Dither, 0, "dither", true},
+    // For scripts and runs over archives.
+    {Opt::Stream, 0, "stream", true},         {Opt::Duration, 't', "duration", true},
+    {Opt::FilesFrom, 0, "files-from", true},  {Opt::SkipExisting, 0, "skip-existing", false},
+    {Opt::Report, 0, "report", true},
 };
 
 const OptionSpec* FindShort(char c) {
@@ -116,11 +156,14 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
         opt.dither = value == "tpdf";
         return {};
     case Opt::Start:
-    case Opt::End: {
+    case Opt::End:
+    case Opt::Duration: {
         const auto t = ParseTimeArgument(value);
-        if (!t) return "'" + std::string(value) + "' is not a time (seconds such as 12.5, or [HH:]MM:SS[.fff])";
+        if (!t) return TimeRefusal(value);
         if (o.id == Opt::Start) opt.start = *t;
-        else opt.end = *t;
+        else if (o.id == Opt::End) opt.end = *t;
+        else if (*t <= 0) return "the duration must be longer than 0";
+        else opt.duration = *t;
         return {};
     }
     case Opt::Overwrite: opt.overwrite = true; return {};
@@ -128,6 +171,21 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
     case Opt::Quiet: opt.quiet = true; return {};
     case Opt::Help: opt.help = true; return {};
     case Opt::Version: opt.version = true; return {};
+    case Opt::Stream:
+        if (!ParseInt(value, opt.stream) || opt.stream < 0)
+            return "the stream must be a whole number from 0 (the first sound stream)";
+        return {};
+    case Opt::FilesFrom:
+        if (value.empty()) return "the list of inputs has no name";
+        opt.filesFrom = std::string(value);
+        return {};
+    case Opt::SkipExisting: opt.skipExisting = true; return {};
+    case Opt::Report:
+        if (value.empty()) return "the report file has no name";
+        // Standard output may carry the WAV: the report always goes to a file.
+        if (value == kStandardOutputName) return "the report goes to a file; - is not one";
+        opt.report = std::string(value);
+        return {};
     }
     return {};
 }
@@ -135,25 +193,9 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
 }  // namespace
 
 std::optional<MediaTime> ParseTimeArgument(std::string_view text) {
-    std::vector<std::string_view> parts;
-    for (std::size_t from = 0;;) {
-        const std::size_t colon = text.find(':', from);
-        parts.push_back(text.substr(from, colon == std::string_view::npos ? std::string_view::npos : colon - from));
-        if (colon == std::string_view::npos) break;
-        from = colon + 1;
-    }
-    if (parts.size() == 1) return ParseSeconds(parts[0], -1);
-    if (parts.size() > 3) return std::nullopt;
-    const auto seconds = ParseSeconds(parts.back(), 59);
-    const auto minutes = ParseField(parts[parts.size() - 2], parts.size() == 3 ? 59 : -1);
-    if (!seconds || !minutes) return std::nullopt;
-    std::int64_t hours = 0;
-    if (parts.size() == 3) {
-        const auto h = ParseField(parts[0], -1);
-        if (!h) return std::nullopt;
-        hours = *h;
-    }
-    return (hours * 3600 + *minutes * 60) * kUnitsPerSecond + *seconds;
+    MediaTime t = 0;
+    if (ParseTime(text, t) != TimeParse::Ok) return std::nullopt;
+    return t;
 }
 
 ParsedCommandLine ParseConvertArguments(const std::vector<std::string>& args) {
@@ -204,28 +246,45 @@ ParsedCommandLine ParseConvertArguments(const std::vector<std::string>& args) {
         out.ok = true;
         return out;
     }
-    if (inputs.empty()) {
-        out.error = "no input file given";
-        return out;
-    }
     opt.inputs = std::move(inputs);
-    if (opt.probe) {
-        if (opt.inputs.size() != 1) out.error = "--probe measures one input file at a time";
-    } else if (!opt.output.empty() && !opt.outputDir.empty()) {
-        out.error = "-o and -d cannot be used together";
-    } else if (!opt.output.empty() && opt.inputs.size() > 1) {
-        out.error = "-o names the output of a single input; use -d DIR to convert several";
-    } else if (opt.output.empty() && opt.outputDir.empty()) {
-        out.error = "the output file is required (-o PATH, or -d DIR for the outputs' folder)";
-    }
+    // The list's inputs count too: they are judged once it is read.
+    if (opt.filesFrom.empty()) out.error = InputsRefusal(opt);
+    if (out.error.empty() && opt.end && opt.duration) out.error = "-t and -e cannot be used together";
+    if (out.error.empty() && WritesToStandardOutput(opt) && opt.skipExisting)
+        out.error = "--skip-existing needs an output file; standard output is never complete beforehand";
     if (!out.error.empty()) return out;
     out.ok = true;
     return out;
 }
 
+std::string InputsRefusal(const ConvertOptions& opt) {
+    if (opt.inputs.empty()) return "no input file given";
+    if (opt.probe) return opt.inputs.size() != 1 ? "--probe measures one input file at a time" : "";
+    if (!opt.output.empty() && !opt.outputDir.empty()) return "-o and -d cannot be used together";
+    if (!opt.output.empty() && opt.inputs.size() > 1)
+        return "-o names the output of a single input; use -d DIR to convert several";
+    if (opt.output.empty() && opt.outputDir.empty())
+        return "the output file is required (-o PATH, or -d DIR for the outputs' folder)";
+    return {};
+}
+
+std::vector<std::string> ParseFileList(std::string_view text) {
+    std::vector<std::string> paths;
+    while (!text.empty()) {
+        const std::size_t newline = text.find('\n');
+        std::string_view line = text.substr(0, newline);
+        text = newline == std::string_view::npos ? std::string_view() : text.substr(newline + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+        paths.emplace_back(line);
+    }
+    return paths;
+}
+
 std::string ConvertUsageText() {
     return "Usage: veltrano-convert [options] -o OUTPUT INPUT\n"
            "       veltrano-convert [options] -d OUTDIR INPUT...\n"
+           "       veltrano-convert [options] -d OUTDIR --files-from LIST [INPUT...]\n"
            "       veltrano-convert --probe INPUT\n"
            "Converts the sound of media files to PCM WAV files.\n"
            "\n"
@@ -243,32 +302,55 @@ std::string ConvertUsageText() {
            "  -e, --end TIME         selection end (default: the exact end of the media)\n"
            "  -y, --overwrite        replace existing output files (once the new one is\n"
            "                         complete; a failed conversion leaves the old one)\n"
-           "      --probe            print the media length and exit\n"
-           "  -q, --quiet            no progress output\n"
+           "      --probe            print the media length and its sound streams, and exit\n"
+           "  -q, --quiet            nothing on success: no progress, no result lines\n"
            "  -h, --help             this text\n"
            "      --version          the program's version\n"
            "\n"
+           "For scripts and long runs:\n"
+           "  -o -                   write the WAV to standard output (one INPUT); its\n"
+           "                         header states the length the selection and rate give\n"
+           "      --stream N         convert sound stream N (0, the default, is the first;\n"
+           "                         --probe lists them)\n"
+           "  -t, --duration TIME    selection length from its start (not with -e)\n"
+           "      --files-from LIST  more inputs, one path a line (- reads standard input);\n"
+           "                         blank lines are ignored\n"
+           "      --skip-existing    an output that is already a complete WAV of the chosen\n"
+           "                         format counts as done; any other existing output is\n"
+           "                         converted again and replaced\n"
+           "      --report FILE      append one JSON line per input as it ends: input,\n"
+           "                         output, status, exit, frames, seconds, wall_seconds,\n"
+           "                         message\n"
+           "\n"
            "TIME is seconds with an optional fraction (12.5) or [HH:]MM:SS[.fff].\n"
-           "-s and -e apply to every INPUT; an end past a file's length is its end.\n"
+           "-s, -e and -t apply to every INPUT; an end past a file's length is its end.\n"
            "\n"
            "Progress goes to stderr, one \"Done. Output File: PATH\" line per file written\n"
-           "to stdout. A file that fails does not stop the others; a summary line counts\n"
-           "them. Two inputs that would have the same output: the later one is refused.\n"
+           "to stdout (to stderr with -o -). A file that fails does not stop the others; a\n"
+           "summary line counts them. Two inputs that would have the same output: the\n"
+           "later one is refused.\n"
            "\n"
            "Examples:\n"
            "  veltrano-convert -o song.wav song.mp3\n"
            "  veltrano-convert -r 22050 -c 1 -s 1:30 -e 2:00 -o part.wav film.mp4\n"
            "  veltrano-convert -r 96000 -b 24 -c source -o film.wav film.mkv\n"
            "  veltrano-convert -y -j 2 -d wav/ music/*.flac\n"
+           "  veltrano-convert --stream 1 -s 10 -t 30 -o - film.mkv | sox -t wav - out.flac\n"
+           "  ls *.flac | veltrano-convert --skip-existing -d wav/ --files-from -\n"
            "\n"
            "Exit status:\n"
-           "  0    every file was converted\n"
-           "  2    bad arguments, or a selection that ends before it starts\n"
-           "  3    an input cannot be opened or measured, or has no sound\n"
+           "  0    every file was converted (or, with --skip-existing, was complete)\n"
+           "  2    bad arguments, a list that cannot be read, or a selection that ends\n"
+           "       before it starts or starts past the end of the media\n"
+           "  3    an input cannot be opened or measured, is not a regular file, has no\n"
+           "       sound, or has no sound stream N\n"
            "  4    an output is refused: it exists (without -y), is an input, is also an\n"
            "       earlier input's output, its path is longer than 259 bytes, it is not a\n"
-           "       regular file (a folder, FIFO or device), or the -d folder does not exist\n"
-           "  5    a conversion failed\n"
+           "       regular file (a folder, FIFO or device), its folder does not exist or\n"
+           "       cannot be written, the -d folder or the report cannot be written, or\n"
+           "       -o - would write to a terminal\n"
+           "  5    a conversion failed, or the sound sent to standard output ended before\n"
+           "       the selection did (the rest is silence, as its header states)\n"
            "  130  stopped by Ctrl+C: the files being written are complete up to there,\n"
            "       the rest are not started\n"
            "With several inputs: 0 when every file was converted, 130 when stopped by\n"

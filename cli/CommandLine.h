@@ -14,9 +14,9 @@ namespace veltrano {
 enum ConvertExitStatus : int {
     kExitDone = 0,
     kExitBadArguments = 2,
-    kExitInputUnusable = 3,    // cannot be opened, measured, or has no sound
-    kExitOutputRefused = 4,    // exists without -y, is the input, too long a path, too large for WAV
-    kExitConversionFailed = 5,
+    kExitInputUnusable = 3,    // cannot be opened, measured, is no regular file, or lacks the sound stream
+    kExitOutputRefused = 4,    // exists without -y, is the input, too long a path, its folder cannot be written
+    kExitConversionFailed = 5, // or the sound sent to standard output ended early
     kExitInterrupted = 130,    // stopped by Ctrl+C; the file is complete up to there
 };
 // With several inputs the status is 0 when every file was converted, 130 when
@@ -40,7 +40,18 @@ struct ConvertOptions {
     bool dither = true;  // TPDF dither where samples lose bits
     bool help = false;
     bool version = false;
+
+    // For scripts and runs over archives.
+    int stream = 0;                     // --stream: the sound stream converted, counted from 0
+    std::optional<MediaTime> duration;  // -t: the selection's length from its start (not with -e)
+    std::string filesFrom;              // --files-from: more inputs, one a line ("-": standard input)
+    bool skipExisting = false;          // --skip-existing: a complete output counts as done
+    std::string report;                 // --report: one JSON line per input, appended
 };
+
+// "-o -": the WAV goes to standard output.
+inline constexpr const char* kStandardOutputName = "-";
+inline bool WritesToStandardOutput(const ConvertOptions& options) { return options.output == kStandardOutputName; }
 
 struct ParsedCommandLine {
     bool ok = false;
@@ -48,11 +59,23 @@ struct ParsedCommandLine {
     std::string error;  // why the arguments were refused
 };
 
-// args are the arguments after the program name.
+// args are the arguments after the program name. With --files-from the
+// inputs are judged once the list is read (InputsRefusal).
 ParsedCommandLine ParseConvertArguments(const std::vector<std::string>& args);
 
-// Seconds with an optional fraction ("12.5") or [HH:]MM:SS[.fff], to 100 ns.
+// Why the inputs (the command line's and the list's together) do not fit the
+// outputs asked for, or "" when they do.
+std::string InputsRefusal(const ConvertOptions& options);
+
+// The paths of a --files-from list: one a line, a CR before the newline
+// dropped, blank lines ignored; anything else is a path as it stands.
+std::vector<std::string> ParseFileList(std::string_view text);
+
+// Seconds with an optional fraction ("12.5") or [HH:]MM:SS[.fff], to 100 ns;
+// nothing for a malformed time or one past kMaxTimeArgumentHours.
 std::optional<MediaTime> ParseTimeArgument(std::string_view text);
+// No media is this long; the limit keeps every sum of times far from overflow.
+inline constexpr std::int64_t kMaxTimeArgumentHours = 100000;
 
 std::string ConvertUsageText();
 

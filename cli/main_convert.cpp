@@ -6,6 +6,7 @@
 #include "cli/BatchPlan.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsoleReport.h"
+#include "cli/ScriptOutput.h"
 #include "engine/ConvertChecks.h"
 #include "media/MediaProbe.h"
 #include "media/MediaSystem.h"
@@ -13,11 +14,17 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
-#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 
 using namespace veltrano;
 
@@ -26,6 +33,8 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 volatile std::sig_atomic_t g_stopRequested = 0;
 
+// Repeated signals (a supervisor's TERM, TERM, ... KILL) change nothing: the
+// first one's stop is bounded in time, and ends every file it can.
 void OnInterrupt(int) {
     g_stopRequested = 1;
     const char byte = 1;
@@ -37,7 +46,9 @@ void InstallInterruptHandler() {
     struct sigaction sa {};
     sa.sa_handler = &OnInterrupt;
     sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
+    // No SA_RESTART: a call that blocks (an open waiting on a FIFO) returns
+    // EINTR instead of waiting on, so the stop is seen.
+    sa.sa_flags = 0;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
     // A parent may have left them blocked; Ctrl+C must reach us.
@@ -53,17 +64,77 @@ int Refuse(int status, const std::string& text) {
     return status;
 }
 
+int Stopped() {
+    std::fputs("Stopped. Nothing was written.\n", stderr);
+    return kExitInterrupted;
+}
+
 int Probe(const std::string& input) {
+    if (const auto refusal = InputFileRefusal(input)) return Refuse(kExitInputUnusable, *refusal);
     MediaProbe probe;
     ProbeStep step = ProbeStep::Render;
     if (Result r = ProbeMedia(input, probe, &step); r.failed()) {
+        if (g_stopRequested) return Stopped();
         if (step == ProbeStep::Render)
             Refuse(0, "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt. (" +
                           r.text() + ")");
         return Refuse(kExitInputUnusable, "Can not get the duration of the clip!");
     }
-    std::fputs(ProbeReportText(probe.stopPosition).c_str(), stdout);
+    std::fputs((ProbeReportText(probe.stopPosition) + SoundStreamLines(probe.soundStreams)).c_str(), stdout);
     return kExitDone;
+}
+
+// The --files-from list's text. The open may block (a FIFO with no writer
+// yet); Ctrl+C ends it. Empty error and stopped false: read.
+bool ReadList(const std::string& path, std::string& text, std::string& error, bool& stopped) {
+    const bool standardInput = path == "-";
+    const std::string name = standardInput ? std::string("standard input") : path;
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    stopped = false;
+    if (fd < 0) {
+        stopped = errno == EINTR && g_stopRequested;
+        error = "cannot read the list " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    char block[65536];
+    bool ok = true;
+    for (;;) {
+        // Waits for the list or for Ctrl+C, whichever comes first.
+        pollfd waits[2] = {{fd, POLLIN, 0}, {g_signalPipe[0], POLLIN, 0}};
+        if (::poll(waits, g_signalPipe[0] >= 0 ? 2 : 1, -1) < 0 && errno != EINTR) {
+            error = "cannot read the list " + name + ": " + std::strerror(errno);
+            ok = false;
+            break;
+        }
+        if (g_stopRequested) {
+            stopped = true;
+            ok = false;
+            break;
+        }
+        const ssize_t n = ::read(fd, block, sizeof block);
+        if (n > 0) {
+            text.append(block, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n == 0) break;
+        if (errno == EINTR && !g_stopRequested) continue;
+        stopped = errno == EINTR;
+        error = "cannot read the list " + name + ": " + std::strerror(errno);
+        ok = false;
+        break;
+    }
+    if (!standardInput) ::close(fd);
+    return ok;
+}
+
+// A WAV is binary: it goes to a file or a pipe, never to a terminal.
+std::optional<std::string> StandardOutputRefusal() {
+    struct stat st {};
+    if (::fstat(STDOUT_FILENO, &st) != 0)
+        return std::string("Cannot write standard output: ") + std::strerror(errno) + ".";
+    if (::isatty(STDOUT_FILENO))
+        return std::string("Standard output is a terminal; send it to a file or a pipe (-o - > out.wav).");
+    return std::nullopt;
 }
 
 }  // namespace
@@ -71,13 +142,13 @@ int Probe(const std::string& input) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
-    const ParsedCommandLine parsed = ParseConvertArguments(args);
-    if (!parsed.ok) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kConvertProgramName, parsed.error.c_str(),
-                     kConvertProgramName);
-        return kExitBadArguments;
-    }
-    const ConvertOptions& opt = parsed.options;
+    ParsedCommandLine parsed = ParseConvertArguments(args);
+    const auto badArguments = [](const std::string& error) {
+        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kConvertProgramName, error.c_str(), kConvertProgramName);
+        return int(kExitBadArguments);
+    };
+    if (!parsed.ok) return badArguments(parsed.error);
+    ConvertOptions& opt = parsed.options;
     if (opt.help) {
         std::fputs(ConvertUsageText().c_str(), stdout);
         return kExitDone;
@@ -86,7 +157,15 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", kConvertProgramName, VELTRANO_VERSION);
         return kExitDone;
     }
+    // Before anything that may block: the list may be a FIFO.
     InstallInterruptHandler();
+    if (!opt.filesFrom.empty()) {
+        std::string text, error;
+        bool stopped = false;
+        if (!ReadList(opt.filesFrom, text, error, stopped)) return stopped ? Stopped() : badArguments(error);
+        for (std::string& input : ParseFileList(text)) opt.inputs.push_back(std::move(input));
+        if (const std::string refusal = InputsRefusal(opt); !refusal.empty()) return badArguments(refusal);
+    }
     if (Result r = InitializeMedia(); r.failed()) return Refuse(kExitConversionFailed, r.text());
     if (opt.probe) return Probe(opt.inputs.front());
 
@@ -96,9 +175,16 @@ int main(int argc, char** argv) {
     if (const auto refusal = WaveFormatRefusal(format)) return Refuse(kExitBadArguments, *refusal);
     if (!opt.outputDir.empty() && !IsFolder(opt.outputDir))
         return Refuse(kExitOutputRefused, NotAFolderText(opt.outputDir));
+    if (WritesToStandardOutput(opt))
+        if (const auto refusal = StandardOutputRefusal()) return Refuse(kExitOutputRefused, *refusal);
+    ReportFile reportFile;
+    // Opening a FIFO waits for its reader; Ctrl+C ends the wait.
+    if (!opt.report.empty())
+        if (const std::string error = reportFile.Open(opt.report); !error.empty())
+            return g_stopRequested ? Stopped() : Refuse(kExitOutputRefused, error);
 
     ConsoleReport report(opt.quiet);
-    BatchConverter batch(opt, format, report, [] { return g_stopRequested != 0; });
+    BatchConverter batch(opt, format, report, [] { return g_stopRequested != 0; }, &reportFile);
     QSocketNotifier onSignal(g_signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&onSignal, &QSocketNotifier::activated, [&batch] {
         char byte;

@@ -30,6 +30,17 @@ std::uint32_t RateOf(int row, int custom) {
 }
 }  // namespace
 
+WaveFormatEx WaveFormatExOf(const OutputWaveFormat& f) {
+    WaveFormatEx x;
+    x.wFormatTag = f.kind == SampleKind::Float ? WAVE_FORMAT_IEEE_FLOAT : WAVE_FORMAT_PCM;
+    x.nChannels = f.nChannels;
+    x.nSamplesPerSec = f.nSamplesPerSec;
+    x.nAvgBytesPerSec = f.nAvgBytesPerSec;
+    x.nBlockAlign = f.nBlockAlign;
+    x.wBitsPerSample = f.wBitsPerSample;
+    return x;
+}
+
 OutputWaveFormat MakeOutputWaveFormat(std::uint32_t samplesPerSec, std::uint16_t channels,
                                       std::uint16_t bitsPerSample, SampleKind kind) {
     OutputWaveFormat f;

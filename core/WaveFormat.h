@@ -2,6 +2,8 @@
 // The output wave format choice: the rows of the three format lists, the
 // custom rate's number parsing, and the PCM numbers derived from them.
 
+#include "core/WaveFormatEx.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -29,6 +31,10 @@ struct OutputWaveFormat {
     bool SourceChannels() const { return nChannels == kSourceChannels; }
     friend bool operator==(const OutputWaveFormat&, const OutputWaveFormat&) = default;
 };
+
+// The format block of a choice: integer PCM or float, as a header states it
+// (block and bytes per second 0 for the source's channels).
+WaveFormatEx WaveFormatExOf(const OutputWaveFormat& f);
 
 // A consistent format: block and bytes per second from the other numbers
 // (both 0 for the source's channels). Float is always 32 bits.

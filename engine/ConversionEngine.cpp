@@ -35,7 +35,10 @@ ConversionEngine::Outcome ConversionEngine::Start(const ConversionRequest& reque
     request_ = request;
     notices_.clear();
     failureText_.clear();
+    warningText_.clear();
     lastPercent_ = 0;
+    lastFrames_ = 0;
+    paddedFrames_ = 0;
     outcome_ = Outcome::NotStarted;
     // A timeline that cannot be made, or whose source is gone, has nothing to render.
     // Every failed step has told its notice; the outcome says whether the graph runs.
@@ -128,6 +131,7 @@ Result ConversionEngine::ConnectRenderEngine(const std::shared_ptr<Timeline>& ti
     }
     if (request_.cores > 0) job_.pRenderEngine->SetCores(request_.cores);
     job_.pRenderEngine->SetSourceAnalysis(request_.analysis);
+    job_.pRenderEngine->SetSoundStream(request_.source.soundStream);
     if (Result r = job_.pRenderEngine->SetTimelineObject(timeline); r.failed()) {
         Notify("Could not SetTimelineObject", r);
         return r;
@@ -207,7 +211,12 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         Notify("hr = pWriter->SetMode(AM_FILE_OVERWRITE);", r);
         return r;
     }
-    if (Result r = pWriter->SetFileName(filename); r.failed()) {
+    if (WritesDescriptor()) {
+        if (Result r = pWriter->SetDescriptor(request_.outputFd); r.failed()) {
+            Notify("Could not write to the descriptor", r);
+            return r;
+        }
+    } else if (Result r = pWriter->SetFileName(filename); r.failed()) {
         Notify("hr = pWriter->SetFileName( Filename, NULL );", r);
         return r;
     }
@@ -328,7 +337,7 @@ std::uint64_t ConversionEngine::ExpectedFrames() const {
     return OutputFrames(request_.source.endTime - request_.source.startTime, writtenFormat_.nSamplesPerSec);
 }
 
-std::optional<std::string> ConversionEngine::ShortfallText() const {
+std::optional<std::string> ConversionEngine::ShortfallText(const std::string& rest) const {
     const std::uint64_t written = progress_ ? progress_->FramesDelivered() : 0;
     const std::uint64_t expected = ExpectedFrames();
     if (written >= expected || writtenFormat_.nSamplesPerSec == 0) return std::nullopt;
@@ -336,17 +345,27 @@ std::optional<std::string> ConversionEngine::ShortfallText() const {
         return HmsText(MediaTime(frames * kUnitsPerSecond / writtenFormat_.nSamplesPerSec));
     };
     return "The sound of " + request_.source.audioPath + " ends after " + at(written) + " of the selection's " +
-           at(expected) + "; the file is cut short or damaged.";
+           at(expected) + "; " + rest;
 }
 
 void ConversionEngine::OnGraphComplete() {
+    // The writer has made up a descriptor's stream to its stated length by now.
+    if (writer_) paddedFrames_ = writer_->PaddedFrames();
     if (outcome_ == Outcome::Stopping) {
         EndCommitted(Outcome::Stopped);
         return;
     }
+    if (WritesDescriptor()) {
+        // The header is on its way with the selection's length: the rest is
+        // silence, and said so.
+        if (auto shortfall = ShortfallText(std::to_string(paddedFrames_) + " frames of silence make up the rest."))
+            warningText_ = std::move(*shortfall);
+        EndCommitted(Outcome::Done);
+        return;
+    }
     // A source that ended early, or delivered nothing, is not a whole
     // conversion: it fails, and the output stays as it was.
-    if (auto shortfall = ShortfallText()) {
+    if (auto shortfall = ShortfallText("the file is cut short or damaged.")) {
         failureText_ = std::move(*shortfall);
         End(Outcome::Failed);
         return;
@@ -407,6 +426,11 @@ void ConversionEngine::FinishDrain() {
 
 Result ConversionEngine::CommitCutOffPart() {
     if (!writer_) return Result(E_UNEXPECTED, "The conversion has no writer.");
+    // A descriptor's bytes are out: its stream simply ends here.
+    if (WritesDescriptor()) {
+        if (job_.pControl) (void)job_.pControl->Stop();
+        return Result::Ok();
+    }
     writer_->KeepPartOnStop();
     if (job_.pControl) (void)job_.pControl->Stop();  // a graph always goes down
     const std::string part = writer_->PartFileName();
@@ -439,8 +463,9 @@ void ConversionEngine::ReleaseJob(bool stalled) {
     drainTimeout_.stop();
     progressCheck_.stop();
     if (job_.pEvent) (void)job_.pEvent->SetNotifyWindow(nullptr, 0, 0);  // stopping notifications cannot fail
-    // The share written and the channels stay readable after the release.
+    // The share written, the frames and the channels stay readable after the release.
     lastPercent_ = ProgressPercent();
+    lastFrames_ = FramesWritten();
     writtenFormat_ = WrittenFormat();
     if (stalled) {
         // What the graph holds goes with it; its writer removes its part file
@@ -460,6 +485,10 @@ void ConversionEngine::ReleaseJob(bool stalled) {
     job_.pTimeline.reset();
     writer_.reset();
     progress_.reset();
+}
+
+std::uint64_t ConversionEngine::FramesWritten() const {
+    return progress_ ? std::min(progress_->FramesDelivered(), ExpectedFrames()) : lastFrames_;
 }
 
 WaveFormatEx ConversionEngine::WrittenFormat() const {

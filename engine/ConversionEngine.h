@@ -39,6 +39,7 @@ struct ConversionSource {
     std::string audioPath;  // entry 0, the one converted
     MediaTime startTime = 0;
     MediaTime endTime = 0;
+    int soundStream = 0;    // which of the file's sound streams, from 0 (0: the first a decoder takes)
 };
 
 inline constexpr int kStallSeconds = 10;
@@ -61,6 +62,10 @@ struct ConversionRequest {
     // The cores the decoding may use (0: the machine's). A batch already
     // running a job per core gives each one: spans would only add work.
     int cores = 0;
+    // An open descriptor (standard output) written instead of outputPath:
+    // its header states the selection's length from the start, so a sound
+    // that ends early, or is stopped, is made up with silence to that length.
+    int outputFd = -1;
 };
 
 // A step of the build that failed: the step's own text, and the reason in
@@ -105,6 +110,15 @@ public:
     bool Running() const { return outcome_ == Outcome::Running || outcome_ == Outcome::Stopping; }
     const std::vector<ConversionNotice>& notices() const { return notices_; }
     const std::string& failureText() const { return failureText_; }
+    // Done to a descriptor, but the sound ended before the selection did:
+    // why, and how many frames of silence made up the rest.
+    const std::string& warningText() const { return warningText_; }
+    std::uint64_t PaddedFrames() const { return paddedFrames_; }
+    // Frames of sound handed to the writer (silence made up not counted);
+    // after the release, the count the conversion reached.
+    std::uint64_t FramesWritten() const;
+    // round(selection length x output rate): what a whole conversion holds.
+    std::uint64_t ExpectedFrames() const;
 
     // Share of the selection written, 0 to 100; after the release, the share
     // the conversion reached.
@@ -157,10 +171,10 @@ private:
     // A stop that could not drain: the writer's part file holds its header
     // ahead of the data; made readable, it still replaces the output.
     Result CommitCutOffPart();
-    // Why a graph that reached its end holds less than the selection.
-    std::optional<std::string> ShortfallText() const;
-    // round(selection length x output rate): what a whole conversion holds.
-    std::uint64_t ExpectedFrames() const;
+    // Why a graph that reached its end holds less than the selection, and
+    // what became of the rest.
+    std::optional<std::string> ShortfallText(const std::string& rest) const;
+    bool WritesDescriptor() const { return request_.outputFd >= 0; }
 
     ConversionJob job_;
     ConversionRequest request_;
@@ -168,6 +182,9 @@ private:
     std::shared_ptr<AcmWrapper> progress_;
     std::shared_ptr<FileWriter> writer_;
     int lastPercent_ = 0;
+    std::uint64_t lastFrames_ = 0;
+    std::uint64_t paddedFrames_ = 0;
+    std::string warningText_;
     Outcome outcome_ = Outcome::Idle;
     std::vector<ConversionNotice> notices_;
     std::string failureText_;

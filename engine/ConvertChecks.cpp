@@ -3,12 +3,13 @@
 #include "core/OutputFile.h"
 #include "core/Paths.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace veltrano {
 
@@ -36,13 +37,25 @@ std::string ConversionFailedStatusText(const std::string& systemText) {
 }
 
 bool FileExists(const std::string& path) {
-    if (path.empty()) return false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return false;
     struct stat st {};
-    const bool isFile = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    ::close(fd);
-    return isFile;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::optional<std::string> OutputFolderRefusal(const std::string& output) {
+    // The new file is made beside the file the path leads to, and renamed over it.
+    OutputTarget target;
+    std::string refusal;
+    if (!ResolveOutputTarget(output, target, refusal)) return refusal;
+    const std::size_t slash = target.path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/") : target.path.substr(0, slash);
+    struct stat st {};
+    int error = 0;
+    if (::stat(folder.c_str(), &st) != 0) error = errno;
+    else if (!S_ISDIR(st.st_mode)) error = ENOTDIR;
+    else if (::access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+    if (error == 0) return std::nullopt;
+    return "Cannot write " + output + ": " + std::strerror(error) + ".";
 }
 
 bool NamesSameFile(const std::string& a, const std::string& b) {
@@ -63,19 +76,27 @@ std::optional<ConvertRefusal> CheckConversion(const ConvertCheckInput& in,
     using C = ConvertCheck;
     if (!in.mediaOpen) return ConvertRefusal{C::MediaOpen, kOpenMediaFirstText};
     // A path the buffer cannot hold is refused, never cut.
-    if (!FitsPathBuffer(in.output)) return ConvertRefusal{C::OutputPathLength, kOutputPathTooLongText};
+    if (!in.outputIsStream && !FitsPathBuffer(in.output))
+        return ConvertRefusal{C::OutputPathLength, kOutputPathTooLongText};
     if (!(in.endTime > in.startTime)) return ConvertRefusal{C::Selection, kEndBeforeStartText};
     // Before anything could replace the output: it must not be the media
     // itself, nor another of the run, and the media must have sound.
-    if (in.audioCount > 0 && NamesSameFile(in.output, in.source))
+    const bool file = !in.outputIsStream;
+    if (file && in.audioCount > 0 && NamesSameFile(in.output, in.source))
         return ConvertRefusal{C::OutputIsSource, kOutputIsSourceText};
     for (const std::string& other : in.otherInputs)
-        if (NamesSameFile(in.output, other)) return ConvertRefusal{C::OutputIsOtherInput, OutputIsOtherInputText(other)};
+        if (file && NamesSameFile(in.output, other))
+            return ConvertRefusal{C::OutputIsOtherInput, OutputIsOtherInputText(other)};
     if (in.audioCount > 0 && !in.hasSound) return ConvertRefusal{C::Sound, kNoSoundStreamText};
     // Only a regular file can be replaced; anything else is refused where the
     // question would come, without ever being opened.
-    if (const auto refusal = OutputFileRefusal(in.output)) return ConvertRefusal{C::OutputKind, *refusal};
-    if (FileExists(in.output) && !askReplace(ReplaceQuestionText(in.output))) return ConvertRefusal{C::Replace, {}};
+    if (const auto refusal = file ? OutputFileRefusal(in.output) : std::nullopt)
+        return ConvertRefusal{C::OutputKind, *refusal};
+    // Nothing is asked, or built, for a file that could not be written.
+    if (const auto refusal = file ? OutputFolderRefusal(in.output) : std::nullopt)
+        return ConvertRefusal{C::OutputFolder, *refusal};
+    if (file && FileExists(in.output) && !askReplace(ReplaceQuestionText(in.output)))
+        return ConvertRefusal{C::Replace, {}};
     if (in.customSamplesPerSec <= 0) return ConvertRefusal{C::Rate, kRateTooSmallText};
     if (const auto refusal = WaveFormatRefusal(in.format)) return ConvertRefusal{C::FormatRange, *refusal};
     return std::nullopt;

@@ -34,8 +34,14 @@ std::string UsedTimeText(int seconds);
 std::string ConversionFailedText(const std::string& systemText);
 std::string ConversionFailedStatusText(const std::string& systemText);
 
-// True when a file can be opened for reading at the path (a folder is not a file).
+// True when something other than a folder is at the path (through links).
+// Whether it can be read does not matter: a file the user may not read is
+// there all the same, and replacing it needs the user's yes.
 bool FileExists(const std::string& path);
+
+// Why the folder the output is written in (through its links) cannot take
+// it, "Cannot write /x/y.wav: No such file or directory.", or nothing.
+std::optional<std::string> OutputFolderRefusal(const std::string& output);
 
 // True when both paths name one existing file, through links or relative
 // paths alike.
@@ -48,6 +54,7 @@ std::uint64_t OutputFrames(MediaTime length, std::uint32_t samplesPerSec);
 struct ConvertCheckInput {
     bool mediaOpen = true;  // a media file is open (the dialog may have none)
     std::string output;     // the output path as given
+    bool outputIsStream = false;  // written to an open descriptor: no file to check
     std::string source;     // the media file converted
     int audioCount = 1;
     MediaTime startTime = 0;
@@ -69,6 +76,7 @@ enum class ConvertCheck {
     OutputIsOtherInput,
     Sound,
     OutputKind,  // the output is a folder, FIFO, socket or device
+    OutputFolder,  // the output's folder does not exist or cannot be written
     Replace,     // the output exists and was not to be replaced (the text is empty)
     Rate,
     FormatRange,

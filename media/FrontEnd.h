@@ -73,6 +73,7 @@ struct GroupFrontEnd {
     GstPad* queueSink = nullptr;   // where an early end goes in
 
     std::string path;                 // for messages
+    int soundStream = 0;              // the sound stream decoded, counted from 0
     GstClockTime selectionStart = 0;  // media time of the selection, ns
     GstClockTime length = 0;          // ns
     std::optional<Mp3StreamInfo> mp3;
@@ -84,6 +85,7 @@ struct GroupFrontEnd {
     GstPad* linkedPad = nullptr;  // the sound stream taken; only compared, never used
     bool sawAudio = false;
     bool reportedNoSound = false;
+    int soundStreams = 0;  // sound streams exposed so far
     // What the file says lies before its sound (an MP3's encoder and decoder
     // delay), and whether the parser already removes it.
     std::int64_t statedLeading = 0;

@@ -1,6 +1,7 @@
 #include "media/FrontEndBuilder.h"
 
 #include "media/FilterGraphGst.h"
+#include "media/MediaProbe.h"
 #include "media/SelectionCut.h"
 #include "media/elements/FileReader.h"
 #include "media/elements/LibAvDecoders.h"
@@ -98,7 +99,9 @@ GstPadProbeReturn NoteParserTrimming(GstPad*, GstPadProbeInfo* info, gpointer da
 }
 
 void PostNoSound(GroupFrontEnd& fe) {
-    if (fe.sawAudio)
+    if (fe.soundStream > 0 && fe.soundStreams <= fe.soundStream)
+        PostStreamError(fe, GST_STREAM_ERROR_WRONG_TYPE, NoSoundStreamText(fe.soundStream, fe.soundStreams));
+    else if (fe.sawAudio)
         PostStreamError(fe, GST_STREAM_ERROR_CODEC_NOT_FOUND,
                         "No decoder is installed for the sound of this file. Install the GStreamer plugins for "
                         "its format.");
@@ -161,8 +164,9 @@ void OnPadRemoved(GstElement*, GstPad* pad, gpointer data) {
                         "piece.");
 }
 
-// The parser exposes its streams; the first sound stream is decoded, every
-// other stream is left unconnected and so is never decoded.
+// The parser exposes its streams; the chosen sound stream is decoded (stream
+// 0: the first one a decoder takes), every other stream is left unconnected
+// and so is never decoded.
 void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     GroupFrontEnd& fe = Of(data);
     gsth::Caps caps = gsth::Caps::Adopt(gst_pad_get_current_caps(pad));
@@ -171,8 +175,9 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     const char* name = s ? gst_structure_get_name(s) : "";
     std::lock_guard lock(fe.linkMutex);
     const bool sound = g_str_has_prefix(name, "audio/");
+    const int index = sound ? fe.soundStreams++ : -1;
     bool taken = false;
-    if (!fe.linked && sound) {
+    if (!fe.linked && sound && (fe.soundStream == 0 || index == fe.soundStream)) {
         ActivateConsumers(fe);
         fe.sawAudio = true;
         if (g_str_has_prefix(name, "audio/x-raw")) {
@@ -315,6 +320,8 @@ Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut,
     } else {
         mp3 = AnalyzeMp3File(spec.path, &frames);
     }
+    // A bare MP3 is one sound stream.
+    if (mp3 && spec.soundStream > 0) return Result(E_INVALIDARG, NoSoundStreamText(spec.soundStream, 1));
     std::shared_ptr<const Mp3FrameTable> mp3Table = mp3 ? Mp3FrameTableOf(*mp3, std::move(frames)) : nullptr;
     if (mp3Table && !Mp3ReaderAvailable()) mp3Table.reset();
     const int branches = BranchesOf(spec, mp3.has_value(), mp3Table.get());
@@ -329,6 +336,7 @@ Result BuildGroup(const SourceSpec& spec, std::vector<FrontEndRef>& branchesOut,
     for (int b = 0; b < branches; ++b) {
         auto fe = std::make_shared<GroupFrontEnd>();
         fe->path = spec.path;
+        fe->soundStream = spec.soundStream;
         fe->selectionStart = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStart));
         fe->length = static_cast<GstClockTime>(MediaTimeToNanoseconds(spec.mediaStop - spec.mediaStart));
         fe->mp3 = mp3;

@@ -1,6 +1,6 @@
 #pragma once
 // media/-internal: builds a group's front end: one or two branches that
-// read the source, decode its first sound stream and cut the selection, and
+// read the source, decode its chosen sound stream and cut the selection, and
 // the joiner that puts two branches' spans back in order.
 
 #include "core/MediaTime.h"
@@ -22,6 +22,7 @@ struct SourceSpec {
     MediaTime mediaStop = 0;
     int cores = 1;
     SourceAnalysisRef analysis;  // from measuring the file, when it still stands for it
+    int soundStream = 0;  // which sound stream, counted from 0 in the parser's order
 };
 
 // The group's bin (its output pad "src") and the state of every branch.

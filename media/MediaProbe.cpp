@@ -6,6 +6,7 @@
 #include "formats/Mp3Stream.h"
 
 #include <QCoreApplication>
+#include <gst/pbutils/pbutils.h>
 
 #include <atomic>
 #include <chrono>
@@ -69,7 +70,14 @@ struct ProbeState {
     int firstAudioMpegVersion = 0;
     std::atomic<gint64> audioEnd{-1};  // end of the last parsed sound buffer
     ProbeCancel* cancel = nullptr;     // null when nobody can abandon the probe
+    // Every sound stream, decodable or not, in stream order, and how many of
+    // them have passed their first data (or their end): under mutex.
+    std::vector<gsth::Pad> soundPads;
+    unsigned soundPadsStarted = 0;
+    std::condition_variable soundStarted;
 };
+
+void NoteSoundStream(ProbeState& st, GstPad* pad);
 
 // What a probe's waits listen for besides their own messages: an abandon.
 constexpr GstMessageType kCancelMessage = GST_MESSAGE_APPLICATION;
@@ -111,6 +119,7 @@ void OnPadAdded(GstElement*, GstPad* pad, gpointer data) {
     const char* name = gst_structure_get_name(s);
     if (g_str_has_prefix(name, "audio/")) {
         st->sawAudio = true;
+        NoteSoundStream(*st, pad);
         if (g_str_has_prefix(name, "audio/x-raw") || HasDecoder(caps.get(), GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO)) {
             if (st->audioPads.empty()) {
                 st->firstAudioCaps = name;
@@ -168,6 +177,116 @@ gint64 MeasureByParsing(ProbeState& st) {
         bus.get(), kProbeTimeout, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR | kCancelMessage)));
     if (!msg || GST_MESSAGE_TYPE(msg.get()) != GST_MESSAGE_EOS) return -1;
     return st.audioEnd.load();
+}
+
+// ---- the sound streams ----
+
+// Containers send a stream's tags (language, title) just ahead of its first
+// data: the listing waits for that much of every sound stream.
+constexpr auto kStreamTagsWait = std::chrono::seconds(2);
+
+GstPadProbeReturn NoteStarted(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    if ((info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) &&
+        GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) != GST_EVENT_EOS)
+        return GST_PAD_PROBE_OK;
+    auto* st = static_cast<ProbeState*>(data);
+    std::lock_guard lock(st->mutex);
+    ++st->soundPadsStarted;
+    st->soundStarted.notify_all();
+    return GST_PAD_PROBE_REMOVE;
+}
+
+// Call with st.mutex held.
+void NoteSoundStream(ProbeState& st, GstPad* pad) {
+    st.soundPads.push_back(gsth::Pad::Retain(pad));
+    gst_pad_add_probe(pad,
+                      GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                      GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
+                      &NoteStarted, &st, nullptr);
+}
+
+std::string TagText(const GstTagList* tags, const char* tag) {
+    gchar* value = nullptr;
+    if (!tags || !gst_tag_list_get_string(tags, tag, &value)) return {};
+    gsth::String owned = gsth::String::Adopt(value);
+    return owned ? owned.get() : "";
+}
+
+// The stream's own tags: those of its stream object and of its stream-scoped
+// tag events (a file's global tags, its title say, are not the stream's).
+gsth::TagList StreamTags(GstPad* pad) {
+    gsth::TagList tags = gsth::TagList::Adopt(gst_tag_list_new_empty());
+    if (auto stream = gsth::Handle<GstStream>::Adopt(gst_pad_get_stream(pad)))
+        if (GstTagList* own = gst_stream_get_tags(stream.get())) {
+            gst_tag_list_insert(tags.get(), own, GST_TAG_MERGE_KEEP);
+            gst_tag_list_unref(own);
+        }
+    for (guint i = 0;; ++i) {
+        gsth::Handle<GstEvent> event = gsth::Handle<GstEvent>::Adopt(gst_pad_get_sticky_event(pad, GST_EVENT_TAG, i));
+        if (!event) break;
+        GstTagList* list = nullptr;
+        gst_event_parse_tag(event.get(), &list);
+        if (list && gst_tag_list_get_scope(list) == GST_TAG_SCOPE_STREAM)
+            gst_tag_list_insert(tags.get(), list, GST_TAG_MERGE_KEEP);
+    }
+    return tags;
+}
+
+SoundStreamInfo DescribeSoundStream(GstPad* pad) {
+    SoundStreamInfo info;
+    gsth::Caps caps = gsth::Caps::Adopt(gst_pad_get_current_caps(pad));
+    if (!caps) caps = gsth::Caps::Adopt(gst_pad_query_caps(pad, nullptr));
+    const GstStructure* s = caps && !gst_caps_is_empty(caps.get()) ? gst_caps_get_structure(caps.get(), 0) : nullptr;
+    if (s) {
+        gst_structure_get_int(s, "rate", &info.rate);
+        gst_structure_get_int(s, "channels", &info.channels);
+        info.decodable = g_str_has_prefix(gst_structure_get_name(s), "audio/x-raw") ||
+                         HasDecoder(caps.get(), GST_ELEMENT_FACTORY_TYPE_MEDIA_AUDIO);
+    }
+    const gsth::TagList tags = StreamTags(pad);
+    info.codec = TagText(tags.get(), GST_TAG_AUDIO_CODEC);
+    if (info.codec.empty()) info.codec = TagText(tags.get(), GST_TAG_CODEC);
+    if (info.codec.empty() && caps) {
+        gst_pb_utils_init();
+        gsth::String description = gsth::String::Adopt(gst_pb_utils_get_codec_description(caps.get()));
+        info.codec = description ? description.get() : (s ? gst_structure_get_name(s) : "");
+    }
+    info.language = TagText(tags.get(), GST_TAG_LANGUAGE_CODE);
+    if (info.language.empty()) info.language = TagText(tags.get(), GST_TAG_LANGUAGE_NAME);
+    info.title = TagText(tags.get(), GST_TAG_TITLE);
+    gint64 duration = -1;
+    if (gst_pad_query_duration(pad, GST_FORMAT_TIME, &duration) && duration > 0)
+        info.length = NanosecondsToMediaTime(duration);
+    return info;
+}
+
+// Every sound stream with what the file says of it. Only the parsers run
+// (nothing is decoded), and only until each sound stream has started.
+void ListSoundStreams(ProbeState& st, std::vector<SoundStreamInfo>& out) {
+    std::vector<gsth::Pad> pads;
+    {
+        std::unique_lock lock(st.mutex);
+        pads = st.soundPads;
+        const auto started = [&] { return st.soundPadsStarted >= pads.size(); };
+        if (!pads.empty() && !started()) {
+            lock.unlock();
+            // A sink holds the first data it gets while paused, and with it the demuxer.
+            gst_element_set_state(st.pipeline, GST_STATE_PLAYING);
+            gsth::Bus bus = gsth::Bus::Adopt(gst_element_get_bus(st.pipeline));
+            lock.lock();
+            // A file broken further on stops the parsers with an error: nothing more comes then.
+            const auto deadline = std::chrono::steady_clock::now() + kStreamTagsWait;
+            while (!st.soundStarted.wait_for(lock, std::chrono::milliseconds(50), started) &&
+                   std::chrono::steady_clock::now() < deadline) {
+                lock.unlock();
+                gsth::Message error = gsth::Message::Adopt(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+                lock.lock();
+                if (error) break;
+            }
+        }
+    }
+    out.clear();
+    for (const gsth::Pad& pad : pads) out.push_back(DescribeSoundStream(pad.get()));
 }
 
 // The file's source: whatever element the installation reads file URIs with.
@@ -255,6 +374,7 @@ Result Probe(const std::string& path, MediaProbe& out, ProbeStep* failedStep, Pr
             result = Fail(ProbeStep::StopPosition, failedStep, Result(E_FAIL, "The length of the media is unknown."));
         } else {
             out.stopPosition = NanosecondsToMediaTime(duration);
+            ListSoundStreams(st, out.soundStreams);
         }
     }
     g_signal_handler_disconnect(parse, added);
@@ -265,6 +385,14 @@ Result Probe(const std::string& path, MediaProbe& out, ProbeStep* failedStep, Pr
 }
 
 }  // namespace
+
+std::string NoSoundStreamText(int stream, int streams) {
+    std::string text = "The media file has no sound stream " + std::to_string(stream) + "; it has " +
+                       std::to_string(streams);
+    if (streams == 1) return text + " (stream 0).";
+    if (streams > 1) return text + " (0 to " + std::to_string(streams - 1) + ").";
+    return text + ".";
+}
 
 Result ProbeMedia(const std::string& path, MediaProbe& out, ProbeStep* failedStep) {
     return Probe(path, out, failedStep, nullptr);

@@ -25,6 +25,7 @@ struct RenderEngine::Impl {
     std::shared_ptr<Timeline> timeline;
     int cores = static_cast<int>(std::thread::hardware_concurrency());
     SourceAnalysisRef analysis;
+    int soundStream = 0;
     std::shared_ptr<FilterGraph> graph;
     std::vector<FrontEndRef> groups;  // every branch of every group
     std::vector<Filter> groupFilters;
@@ -47,6 +48,7 @@ Result RenderEngine::SetTimelineObject(std::shared_ptr<Timeline> timeline) {
 void RenderEngine::SetCores(int cores) { impl_->cores = cores; }
 
 void RenderEngine::SetSourceAnalysis(SourceAnalysisRef analysis) { impl_->analysis = std::move(analysis); }
+void RenderEngine::SetSoundStream(int stream) { impl_->soundStream = stream; }
 
 Result RenderEngine::GetTimelineObject(std::shared_ptr<Timeline>& timeline) const {
     timeline = impl_->timeline;
@@ -72,6 +74,7 @@ Result RenderEngine::ConnectFrontEnd() {
         if (Result r = FirstSourceOf(group, spec); r.failed()) return r;
         spec.cores = impl_->cores;
         spec.analysis = impl_->analysis;
+        spec.soundStream = impl_->soundStream;
         std::vector<FrontEndRef> branches;
         Filter filter;
         if (Result r = BuildGroup(spec, branches, filter); r.failed()) return r;

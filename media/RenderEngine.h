@@ -1,8 +1,9 @@
 #pragma once
 // The render engine: turns a timeline into the front end of a graph. For
-// each audio group it reads the group's source, decodes only its first sound
-// stream and offers the selection's audio, in timeline time, on the group's
-// output pin. Everything behind that pin is the caller's.
+// each audio group it reads the group's source, decodes only one sound
+// stream (the first unless told) and offers the selection's audio, in
+// timeline time, on the group's output pin. Everything behind that pin is
+// the caller's.
 
 #include "media/FilterGraph.h"
 #include "media/SourceAnalysis.h"
@@ -29,6 +30,9 @@ public:
     void SetCores(int cores);
     // What measuring the source learned; used while the file is unchanged.
     void SetSourceAnalysis(SourceAnalysisRef analysis);
+    // The sound stream each source decodes, counted from 0 in the order its
+    // parser exposes them; 0, the default, takes the first one a decoder takes.
+    void SetSoundStream(int stream);
     // Builds a new graph with one output pin per group of the timeline.
     Result ConnectFrontEnd();
     Result GetFilterGraph(std::shared_ptr<FilterGraph>& graph) const;

@@ -91,7 +91,9 @@ TEST_F(Cli, DitherIsReproducibleAndCanBeTurnedOff) {
 TEST_F(Cli, ProbePrintsTheLength) {
     const Exit e = RunCli({"--probe", Path(QStringLiteral("song.mp3"))});
     EXPECT_EQ(e.status, kExitDone);
-    EXPECT_EQ(e.out, "length: 2.500\nwhole: 00:00:02\n");
+    // The length lines first, as they always were; the sound stream after them.
+    EXPECT_EQ(e.out.rfind("length: 2.500\nwhole: 00:00:02\nstream 0: ", 0), 0u) << e.out;
+    EXPECT_NE(e.out.find(", 48000 Hz, 2 channels"), std::string::npos) << e.out;
 }
 
 TEST_F(Cli, BadArgumentsExitWithTwo) {
@@ -139,6 +141,11 @@ TEST_F(Cli, RefusedOutputExitsWithFour) {
     EXPECT_EQ(f.readAll(), "keep");
 
     EXPECT_EQ(RunCli({"-y", "-o", in, in}).status, kExitOutputRefused);
+    // A folder that is not there: refused before anything runs, in plain words.
+    const QString lost = Path(QStringLiteral("no/dir/x.wav"));
+    const Exit noFolder = RunCli({"-o", lost, in});
+    EXPECT_EQ(noFolder.status, kExitOutputRefused);
+    EXPECT_EQ(noFolder.err, "veltrano-convert: Cannot write " + lost.toStdString() + ": No such file or directory.\n");
     EXPECT_EQ(RunCli({"-o", dir_->path() + "/" + QString(300, 'a') + ".wav", in}).status, kExitOutputRefused);
 
     // A FIFO is refused, even with -y, without being opened (a writer would wait for a reader).
@@ -216,8 +223,6 @@ TEST_F(Cli, FailedConversionExitsWithFive) {
     EXPECT_EQ(e.status, kExitConversionFailed);
     EXPECT_NE(e.err.find("The conversion failed: "), std::string::npos) << e.err;
     EXPECT_EQ(e.out.find("Done"), std::string::npos);
-    EXPECT_EQ(RunCli({"-o", Path(QStringLiteral("no/dir/x.wav")), Path(QStringLiteral("tone.ogg"))}).status,
-              kExitConversionFailed);
 }
 
 TEST_F(Cli, InterruptStopsWithACompleteFile) {
@@ -234,7 +239,13 @@ TEST_F(Cli, InterruptStopsWithACompleteFile) {
     ::kill(pid_t(p.processId()), SIGINT);
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitCode(), kExitInterrupted);
-    EXPECT_EQ(p.readAllStandardOutput().toStdString(), DoneText(out.toStdString()) + "\n");
+    // Never "Done": it says it stopped, and what it kept.
+    EXPECT_EQ(p.readAllStandardOutput().toStdString(), "");
+    err += p.readAllStandardError().toStdString();
+    static const QRegularExpression stopped(QStringLiteral(R"(\nStopped\. Kept \d\d:\d\d:\d\d of 00:04:00 in (.*)\.\n)"));
+    const auto said = stopped.match(QString::fromStdString(err));
+    ASSERT_TRUE(said.hasMatch()) << err;
+    EXPECT_EQ(said.captured(1), out);
     const WavFile w = ReadWavFile(out.toStdString());
     ASSERT_TRUE(w.ok) << w.error;
     EXPECT_EQ(w.riffSize, w.fileSize - 8);
@@ -269,7 +280,7 @@ TEST(CliDocumentation, ManualPageDescribesWhatHelpDescribes) {
         if (const auto m = statusLine.match(line); m.hasMatch()) statuses << m.captured(1);
     }
     const std::set<std::string> helpOptions = OptionsIn(optionLines);
-    EXPECT_EQ(helpOptions.size(), 25u);  // 11 options with a short and a long name, 3 with a long one
+    EXPECT_EQ(helpOptions.size(), 31u);  // 12 options with a short and a long name, 7 with a long one
 
     const QString page = ManualPage();
     ASSERT_FALSE(page.isEmpty());

@@ -353,6 +353,37 @@ bool MakeWithPipeline(const std::string& description, std::string* error) {
     return RunLaunch(description, nullptr, error);
 }
 
+bool MakeSoundStreams(const std::string& path, const std::string& container, double seconds,
+                      const std::vector<ToneStream>& streams, bool withVideo, std::string* error) {
+    const bool mkv = container == "mkv";
+    std::string desc = std::string(mkv ? "matroskamux name=mux" : "mp4mux name=mux") + " ! filesink location=" +
+                       Quote(path);
+    char part[512];
+    if (withVideo) {
+        std::snprintf(part, sizeof part,
+                      " videotestsrc num-buffers=%ld ! video/x-raw,format=I420,width=160,height=120,framerate=25/1"
+                      " ! x264enc speed-preset=ultrafast ! h264parse ! mux.",
+                      std::lround(seconds * 25));
+        desc += part;
+    }
+    // Buffers of 10 ms: the streams end exactly at 'seconds'.
+    const long buffers = std::lround(seconds * 100);
+    for (const ToneStream& s : streams) {
+        std::string tags;
+        if (!s.language.empty()) tags += "language-code=" + s.language;
+        if (!s.title.empty()) tags += (tags.empty() ? "" : ",") + std::string("title=") + s.title;
+        std::snprintf(part, sizeof part,
+                      " audiotestsrc num-buffers=%ld samplesperbuffer=%d freq=%g volume=0.5 !"
+                      " audio/x-raw,format=F32LE,rate=%d,channels=%d ! audioconvert ! %s",
+                      buffers, s.rate / 100, s.frequency, s.rate, s.channels,
+                      mkv ? "vorbisenc" : "avenc_aac aac-ms=false ! aacparse");
+        desc += part;
+        if (!tags.empty()) desc += " ! taginject tags=\"" + tags + "\"";
+        desc += " ! mux.";
+    }
+    return RunLaunch(desc, nullptr, error);
+}
+
 bool MakeZeroByteFile(const std::string& path) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     return bool(out);

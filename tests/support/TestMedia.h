@@ -45,6 +45,20 @@ struct VideoSpec {
 };
 bool MakeVideo(const std::string& path, const VideoSpec& spec, std::string* error = nullptr);
 
+// One sound stream of a file with several: a tone of its own, and what the
+// file says of it.
+struct ToneStream {
+    double frequency = 440.0;
+    int rate = 48000;
+    int channels = 2;
+    std::string language;  // ISO 639-2, or empty
+    std::string title;     // letters only, or empty
+};
+// A file of 'seconds' (a multiple of 10 ms) with the sound streams in order,
+// after a test-card video stream when asked: "mkv" (Vorbis) or "mp4" (AAC).
+bool MakeSoundStreams(const std::string& path, const std::string& container, double seconds,
+                      const std::vector<ToneStream>& streams, bool withVideo, std::string* error = nullptr);
+
 bool MakeZeroByteFile(const std::string& path);
 bool MakeTextFile(const std::string& path, const std::string& text = "This is not a media file.\n");
 // Copies the first 'keepBytes' of src into dst.
