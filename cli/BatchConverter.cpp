@@ -111,6 +111,7 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     prep.request.outputPath = file.output;
     if (toStandardOutput) prep.request.outputFd = STDOUT_FILENO;
     prep.request.dither = options.dither;
+    prep.request.tags = options.tags;
     prep.request.analysis = probe.analysis;
     prep.request.format = format;
     return prep;

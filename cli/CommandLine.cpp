@@ -80,7 +80,7 @@ std::string TimeRefusal(std::string_view value) {
 }
 
 enum class Opt { Output, OutputDir, Jobs, Rate, Channels, Bits, Dither, Start, End, Overwrite, Probe, Quiet, Help, Version,
-                 Stream, Duration, FilesFrom, SkipExisting, Report };
+                 Stream, Duration, FilesFrom, SkipExisting, Report, NoTags };
 
 struct OptionSpec {
     Opt id;
@@ -100,7 +100,7 @@ constexpr OptionSpec kOptions[] = {
     // For scripts and runs over archives.
     {Opt::Stream, 0, "stream", true},         {Opt::Duration, 't', "duration", true},
     {Opt::FilesFrom, 0, "files-from", true},  {Opt::SkipExisting, 0, "skip-existing", false},
-    {Opt::Report, 0, "report", true},
+    {Opt::Report, 0, "report", true},         {Opt::NoTags, 0, "no-tags", false},
 };
 
 const OptionSpec* FindShort(char c) {
@@ -180,6 +180,7 @@ std::string Apply(const OptionSpec& o, std::string_view value, ConvertOptions& o
         opt.filesFrom = std::string(value);
         return {};
     case Opt::SkipExisting: opt.skipExisting = true; return {};
+    case Opt::NoTags: opt.tags = false; return {};
     case Opt::Report:
         if (value.empty()) return "the report file has no name";
         // Standard output may carry the WAV: the report always goes to a file.
@@ -294,10 +295,12 @@ std::string ConvertUsageText() {
            "  -j, --jobs N           files converted at once (default: the number of cores)\n"
            "  -r, --rate N           samples per second (default 44100)\n"
            "  -c, --channels N       1, 2 (the default) or source: the source's own channels\n"
-           "                         (up to 8, in their places; more are mixed to 7.1)\n"
+           "                         (up to 8, in their places)\n"
            "  -b, --bits N           8, 16 (the default), 24, 32 (integer) or 32f (float)\n"
            "      --dither KIND      tpdf (the default) or none: what is added where samples\n"
            "                         lose bits; silence and samples that fit stay exact\n"
+           "      --no-tags          leave out the source's title, artist, album, date, genre,\n"
+           "                         track and comment (written by default as LIST/INFO)\n"
            "  -s, --start TIME       selection start (default 0)\n"
            "  -e, --end TIME         selection end (default: the exact end of the media)\n"
            "  -y, --overwrite        replace existing output files (once the new one is\n"

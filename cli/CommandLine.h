@@ -38,6 +38,7 @@ struct ConvertOptions {
     bool probe = false;
     bool quiet = false;
     bool dither = true;  // TPDF dither where samples lose bits
+    bool tags = true;    // the source's tags go into the file
     bool help = false;
     bool version = false;
 

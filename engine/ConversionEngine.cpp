@@ -211,6 +211,7 @@ Result ConversionEngine::BuildWriteGraph(RenderEngine& engine, const std::string
         Notify("hr = pWriter->SetMode(AM_FILE_OVERWRITE);", r);
         return r;
     }
+    (void)pWriter->SetWriteTags(request_.tags);  // a property: setting it cannot fail
     if (WritesDescriptor()) {
         if (Result r = pWriter->SetDescriptor(request_.outputFd); r.failed()) {
             Notify("Could not write to the descriptor", r);

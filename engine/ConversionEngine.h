@@ -55,6 +55,8 @@ struct ConversionRequest {
     SourceAnalysisRef analysis;
     // TPDF dither where samples lose bits.
     bool dither = true;
+    // The source's tags go into the file's LIST/INFO chunk.
+    bool tags = true;
     // A conversion whose output does not grow for this long has stalled (a
     // damaged file that keeps a parser busy, or waiting on nothing): it fails
     // instead of holding a batch up for ever.

@@ -88,6 +88,21 @@ TEST_F(Cli, DitherIsReproducibleAndCanBeTurnedOff) {
     EXPECT_NE(rounded, first);
 }
 
+// The source's tags go into the file unless --no-tags says otherwise.
+TEST_F(Cli, TagsAreWrittenUnlessLeftOut) {
+    const std::string tagged = Path("tagged.flac");
+    std::string e;
+    ASSERT_TRUE(MakeWithPipeline("audiotestsrc num-buffers=50 ! audio/x-raw,rate=44100,channels=2 ! "
+                                 "taginject tags=\"title=Night\" ! flacenc ! filesink location=\"" + tagged + "\"",
+                                 &e))
+        << e;
+    const QString with = Path(QStringLiteral("with-tags.wav")), without = Path(QStringLiteral("without-tags.wav"));
+    ASSERT_EQ(RunCli({"-q", "-o", with, QString::fromStdString(tagged)}).status, kExitDone);
+    ASSERT_EQ(RunCli({"-q", "--no-tags", "-o", without, QString::fromStdString(tagged)}).status, kExitDone);
+    EXPECT_EQ(ReadWavFile(with.toStdString()).chunkIds, (std::vector<std::string>{"fmt ", "LIST", "data"}));
+    EXPECT_EQ(ReadWavFile(without.toStdString()).chunkIds, (std::vector<std::string>{"fmt ", "data"}));
+}
+
 TEST_F(Cli, ProbePrintsTheLength) {
     const Exit e = RunCli({"--probe", Path(QStringLiteral("song.mp3"))});
     EXPECT_EQ(e.status, kExitDone);
@@ -280,7 +295,7 @@ TEST(CliDocumentation, ManualPageDescribesWhatHelpDescribes) {
         if (const auto m = statusLine.match(line); m.hasMatch()) statuses << m.captured(1);
     }
     const std::set<std::string> helpOptions = OptionsIn(optionLines);
-    EXPECT_EQ(helpOptions.size(), 31u);  // 12 options with a short and a long name, 7 with a long one
+    EXPECT_EQ(helpOptions.size(), 32u);  // 12 options with a short and a long name, 8 with a long one
 
     const QString page = ManualPage();
     ASSERT_FALSE(page.isEmpty());
