@@ -193,7 +193,9 @@ void BatchConverter::StartMore() {
 
 void BatchConverter::StartFile(std::size_t index) {
     startedAt_[index] = std::chrono::steady_clock::now();
-    const FilePreparation prep = PrepareFileConversion(plan_[index], plan_, options_, format_);
+    FilePreparation prep = PrepareFileConversion(plan_[index], plan_, options_, format_);
+    // The run's jobs share the cores: the engine gives each its part.
+    prep.request.concurrent = jobs_;
     // Stopped while it was measured (a blocking open ends early then): it was never started.
     if (stopRequested_()) {
         StopRunning();

@@ -12,6 +12,8 @@
 
 namespace veltrano {
 
+int CoresForConversion(int machine, int concurrent) { return std::max(1, machine / std::max(1, concurrent)); }
+
 ConversionEngine::ConversionEngine(QObject* parent) : QObject(parent) {
     drainTimeout_.setSingleShot(true);
     drainTimeout_.setInterval(kDrainTimeoutMs);
@@ -129,7 +131,9 @@ Result ConversionEngine::ConnectRenderEngine(const std::shared_ptr<Timeline>& ti
         Notify(ConversionNotice::Kind::Error, "Could not create pRenderEngine", r.text());
         return r;
     }
-    if (request_.cores > 0) job_.pRenderEngine->SetCores(request_.cores);
+    job_.pRenderEngine->SetCores(request_.cores > 0 ? request_.cores
+                                                    : CoresForConversion(static_cast<int>(std::thread::hardware_concurrency()),
+                                                                         request_.concurrent));
     job_.pRenderEngine->SetSourceAnalysis(request_.analysis);
     job_.pRenderEngine->SetSoundStream(request_.source.soundStream);
     if (Result r = job_.pRenderEngine->SetTimelineObject(timeline); r.failed()) {

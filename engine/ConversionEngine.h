@@ -61,8 +61,11 @@ struct ConversionRequest {
     // damaged file that keeps a parser busy, or waiting on nothing): it fails
     // instead of holding a batch up for ever.
     int stallSeconds = kStallSeconds;
-    // The cores the decoding may use (0: the machine's). A batch already
-    // running a job per core gives each one: spans would only add work.
+    // How many conversions run at once (a batch's jobs): they share the
+    // machine's cores, so a batch already running a job per core decodes
+    // each file on one branch, where spans would only add work.
+    int concurrent = 1;
+    // The cores the decoding may use, when a caller knows better (0: the engine decides).
     int cores = 0;
     // An open descriptor (standard output) written instead of outputPath:
     // its header states the selection's length from the start, so a sound
@@ -80,6 +83,9 @@ struct ConversionNotice {
     std::string reason;
     friend bool operator==(const ConversionNotice&, const ConversionNotice&) = default;
 };
+
+// The cores one of 'concurrent' conversions may use on a machine of 'machine' cores.
+int CoresForConversion(int machine, int concurrent);
 
 class ConversionEngine : public QObject {
     Q_OBJECT

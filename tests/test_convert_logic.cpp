@@ -3,6 +3,7 @@
 
 #include "cli/BatchPlan.h"
 #include "cli/CommandLine.h"
+#include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
 #include "formats/WavFinish.h"
 #include "media/GraphEvents.h"
@@ -264,6 +265,16 @@ TEST(SpanPlan, SpansOnlyWhereTheyPayAndJoinExactly) {
     c.seeksToTheSample = true;
     c.length = 30 * kUnitsPerSecond;  // two spans' worth is not worth a second branch
     EXPECT_EQ(BranchesFor(c), 1);
+}
+
+// Conversions running at once share the machine's cores: a batch with a job
+// per core gives each one core, so no file is decoded in spans.
+TEST(SpanPlan, ConcurrentConversionsShareTheCores) {
+    EXPECT_EQ(CoresForConversion(2, 1), 2);
+    EXPECT_EQ(CoresForConversion(2, 2), 1);
+    EXPECT_EQ(CoresForConversion(8, 3), 2);
+    EXPECT_EQ(CoresForConversion(1, 4), 1);
+    EXPECT_EQ(CoresForConversion(4, 0), 4);
 }
 
 TEST(FormatChecks, PcmTheConverterCanPutOut) {
