@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 using namespace veltrano;
 using namespace veltrano::test;
@@ -216,6 +217,81 @@ TEST_F(Engine, ResampledFormatsKeepTimingAndPitch) {
             EXPECT_NEAR(ToneFrequency(r.wav.channel(0), int(f.nSamplesPerSec)), 440.0, 0.5) << file;
         }
     }
+}
+
+// The end of a selection is as exact as its start: a click just before the
+// end is in the output, at its place, and one just after it is not; the
+// frame count is exact, resampled or not, for every kind of source.
+TEST_F(Engine, TheSelectionEndIsAsExactAsItsStart) {
+    const Pcm clicks = Clicks(4.0, {2.0});
+    std::string e;
+    ASSERT_TRUE(MakeGaplessMp3(Path("end.mp3"), clicks, &e)) << e;
+    ASSERT_TRUE(MakeAudio(Path("end.ogg"), AudioKind::OggVorbis, clicks, &e)) << e;
+    ASSERT_TRUE(MakeAudio(Path("end.flac"), AudioKind::Flac, clicks, &e)) << e;
+    ASSERT_TRUE(MakeAudio(Path("end.m4a"), AudioKind::M4aAac, clicks, &e)) << e;
+    ASSERT_TRUE(StateAacPriming(Path("end.m4a"), kAacEncoderPriming, 4 * 48000, &e)) << e;
+    VideoSpec v;
+    v.seconds = 4.0;
+    v.audio = clicks;
+    ASSERT_TRUE(MakeVideo(Path("end.mp4"), v, &e)) << e;
+    ASSERT_TRUE(StateAacPriming(Path("end.mp4"), kAacEncoderPriming, 4 * 48000, &e)) << e;
+    for (const char* file : {"end.mp3", "end.ogg", "end.flac", "end.m4a", "end.mp4"}) {
+        for (const OutputWaveFormat& f : {Format(48000, 2, 16), Format(44100, 1, 16)}) {
+            SCOPED_TRACE(std::string(file) + " at " + std::to_string(f.nSamplesPerSec));
+            const double start = 1.0, margin = 0.03;
+            const Conversion in = Convert(Path(file), start, 2.0 + margin, f, Path("end-in.wav"));
+            const Conversion out = Convert(Path(file), start, 2.0 - margin, f, Path("end-out.wav"));
+            ASSERT_EQ(in.outcome, Outcome::Done) << in.failure;
+            ASSERT_EQ(out.outcome, Outcome::Done) << out.failure;
+            EXPECT_EQ(in.wav.frames(), std::uint64_t(std::llround((1.0 + margin) * f.nSamplesPerSec)));
+            EXPECT_EQ(out.wav.frames(), std::uint64_t(std::llround((1.0 - margin) * f.nSamplesPerSec)));
+            const auto withClick = in.wav.channel(0);
+            const auto clicksIn = ClicksIn(withClick);
+            ASSERT_EQ(clicksIn.size(), 1u);
+            EXPECT_NEAR(double(clicksIn[0]), 1.0 * f.nSamplesPerSec, f.nSamplesPerSec / 1000.0);
+            float peakIn = 0, peakOut = 0;
+            for (float x : withClick) peakIn = std::max(peakIn, std::fabs(x));
+            for (float x : out.wav.channel(0)) peakOut = std::max(peakOut, std::fabs(x));
+            EXPECT_LT(peakOut, peakIn * 0.2f) << "the click after the end leaked in";
+        }
+    }
+}
+
+// A container that promises a little more than its codec delivers (an AAC
+// track's last frame, say) is made up with silence to the exact end; one that
+// promises much more has been cut short, and that conversion fails.
+TEST_F(Engine, ALittleShortfallAtTheEndIsSilenceAndMoreIsAFailure) {
+    std::string e;
+    for (const auto& [name, extra, done] : {std::tuple{"promise-a-little.m4a", 2000, true},
+                                            std::tuple{"promise-much.m4a", 48000, false}}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(MakeAudio(Path(name), AudioKind::M4aAac, noise_, &e)) << e;
+        ASSERT_TRUE(StateAacPriming(Path(name), kAacEncoderPriming, 4 * 48000 + extra, &e)) << e;
+        const double length = (4 * 48000 + extra) / 48000.0;
+        const Conversion r = Convert(Path(name), 0.0, length, Format(48000, 2, 16), Path("promised.wav"));
+        if (done) {
+            EXPECT_EQ(r.outcome, Outcome::Done) << r.failure;
+            EXPECT_EQ(r.wav.frames(), std::uint64_t(4 * 48000 + extra));
+        } else {
+            EXPECT_EQ(r.outcome, Outcome::Failed);
+            EXPECT_NE(r.failure.find("ends after 00:00:04 of the selection's 00:00:05"), std::string::npos) << r.failure;
+        }
+    }
+}
+
+// The resampler sees the sound past the selection's end: the last frames of
+// a selection are those of a longer one, not a filter's ring into silence.
+TEST_F(Engine, TheLastFramesAreThoseOfALongerSelection) {
+    const OutputWaveFormat f = MakeOutputWaveFormat(44100, 2, 32, SampleKind::Float);
+    const Conversion shorter = Convert(Path("noise.flac"), 0.5, 2.0, f, Path("shorter.wav"));
+    const Conversion longer = Convert(Path("noise.flac"), 0.5, 3.0, f, Path("longer.wav"));
+    ASSERT_EQ(shorter.outcome, Outcome::Done) << shorter.failure;
+    ASSERT_EQ(longer.outcome, Outcome::Done) << longer.failure;
+    const auto a = shorter.wav.channel(0), b = longer.wav.channel(0);
+    ASSERT_EQ(a.size(), 66150u);
+    double worst = 0;
+    for (std::size_t i = a.size() - 400; i < a.size(); ++i) worst = std::max(worst, double(std::fabs(a[i] - b[i])));
+    EXPECT_LT(worst, 1e-5);
 }
 
 // A format the converter cannot put out ends the build at SetFormat, in one
