@@ -33,6 +33,16 @@ double BesselI0(double x) {
     return sum;
 }
 
+// Built twice, for AVX2 machines and the rest, and picked at load time by an
+// ifunc: only with GCC on x86-64, as clang 14 refuses these clones and the
+// sanitizers' runtimes crash in the ifunc resolver, which runs before them.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__) && !defined(VELTRANO_SANITIZED)
+#define VELTRANO_WIDEST_VECTORS __attribute__((target_clones("arch=x86-64-v3", "default")))
+#else
+#define VELTRANO_WIDEST_VECTORS
+#endif
+
 // Eight floats: one AVX register, or two SSE ones on older machines. The
 // helpers are inlined, so no vector crosses a call and the ABI note is moot.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -173,8 +183,7 @@ __attribute__((always_inline)) inline void ConvolveChannels(ConvolveJob& j, std:
 }
 
 // Puts out 'count' frames into y; built for the machine's widest vectors.
-__attribute__((target_clones("arch=x86-64-v3", "default"))) void Convolve(ConvolveJob& j, std::size_t count,
-                                                                          float* y) {
+VELTRANO_WIDEST_VECTORS void Convolve(ConvolveJob& j, std::size_t count, float* y) {
     switch (j.channels) {
     case 1: return ConvolveChannels<1>(j, count, y);
     case 2: return ConvolveChannels<2>(j, count, y);
@@ -328,9 +337,8 @@ __attribute__((always_inline)) inline V8i QuantizeEight(const float* in, float s
 }
 
 // Returns how many leading samples were done; the rest go one at a time.
-__attribute__((target_clones("arch=x86-64-v3", "default"))) std::size_t QuantizeVector(const float* in,
-                                                                                     std::size_t samples, int bits,
-                                                                                     std::uint8_t* out) {
+VELTRANO_WIDEST_VECTORS std::size_t QuantizeVector(const float* in, std::size_t samples, int bits,
+                                                   std::uint8_t* out) {
     std::size_t i = 0;
     if (bits == 16) {
         for (; i + kLanes <= samples; i += kLanes) {
