@@ -58,14 +58,17 @@ bool FinishWavFile(const std::string& path, const WaveFormatEx& format) {
         const ssize_t got = ::pread(fd, head.data(), head.size(), 0);
         ok = got >= 12 && std::memcmp(&head[0], "RIFF", 4) == 0 && std::memcmp(&head[8], "WAVE", 4) == 0;
         // Walk the chunks to the data chunk; everything after its header is sound.
-        std::size_t pos = 12;
+        std::uint64_t pos = 12;
         bool found = false;
         while (ok && pos + 8 <= static_cast<std::size_t>(got)) {
             if (std::memcmp(&head[pos], "data", 4) == 0) {
                 found = true;
                 break;
             }
-            pos += 8 + Read32(&head[pos + 4]) + (Read32(&head[pos + 4]) & 1);
+            // In 64 bits: a size near 4 GiB would wrap a 32-bit step to 0 (a walk
+            // that never ends) or onto bytes inside the chunk.
+            const std::uint64_t chunk = Read32(&head[pos + 4]);
+            pos += 8 + chunk + (chunk & 1);
         }
         ok = ok && found;
         if (ok) {
