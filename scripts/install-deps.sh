@@ -14,6 +14,9 @@ packages=(
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   # headers of the decoder library the Vorbis, AAC and MP3 decoders load
   libavcodec-dev
+  # sanitizer builds and fuzzing: clang, its sanitizer and libFuzzer
+  # runtimes, the symbolizer for readable reports; python3 packs fuzz seeds
+  clang libclang-rt-14-dev llvm python3
   # desktop and manual page checks, real-window runs and benchmarks
   desktop-file-utils groff-base man-db xvfb xauth xdotool x11-apps ffmpeg sox time
 )

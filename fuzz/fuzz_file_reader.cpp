@@ -1,0 +1,128 @@
+// The file reader element on any file and any pattern of pulls: what it
+// hands out is the file's bytes at the asked offset, as many as asked or up
+// to the end, and end of stream past it. First pulls steered by the input's
+// last bytes (offsets across the blocks, lengths below and above a block),
+// then the demuxers' own pulls through parsebin, every buffer checked the
+// same way.
+
+#include "fuzz/FuzzSupport.h"
+#include "media/GstHandles.h"
+#include "media/elements/FileReader.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+using namespace veltrano;
+using namespace veltrano::fuzz;
+
+namespace {
+
+constexpr std::size_t kPulls = 6;
+constexpr std::size_t kPullRecord = 8;
+// Reaches a little past the end of the file, and lengths past a 256 KB block.
+constexpr std::uint64_t kOffsetReach = 300 * 1024;
+constexpr std::uint32_t kMaxLength = 600 * 1024;
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+void CheckBuffer(std::span<const std::uint8_t> file, GstBuffer* buf, std::uint64_t offset, std::uint64_t asked) {
+    Check(offset < file.size(), "data only before the end");
+    const std::uint64_t expected = std::min<std::uint64_t>(asked, file.size() - offset);
+    GstMapInfo map;
+    Check(gst_buffer_map(buf, &map, GST_MAP_READ), "a buffer maps");
+    const bool same = map.size == expected && std::memcmp(map.data, file.data() + offset, map.size) == 0;
+    gst_buffer_unmap(buf, &map);
+    Check(same, "a buffer holds the file's bytes at its offset");
+    Check(GST_BUFFER_OFFSET(buf) == offset && GST_BUFFER_OFFSET_END(buf) == offset + expected,
+          "a buffer is marked with its place");
+}
+
+void PullDirectly(std::span<const std::uint8_t> file, const std::string& path) {
+    const auto reader = gsth::MakeElement(kFileReaderElementName);
+    Check(static_cast<bool>(reader), "the reader is made");
+    g_object_set(reader.get(), "location", path.c_str(), nullptr);
+    const auto pad = gsth::Pad::Adopt(gst_element_get_static_pad(reader.get(), "src"));
+    Check(gst_pad_activate_mode(pad.get(), GST_PAD_MODE_PULL, TRUE), "the reader starts in pull mode");
+    const std::size_t records = std::min(kPulls, file.size() / kPullRecord);
+    const std::uint8_t* schedule = file.data() + file.size() - records * kPullRecord;
+    for (std::size_t i = 0; i < records; ++i) {
+        const std::uint64_t offset = Le32(schedule + i * kPullRecord) % (file.size() + kOffsetReach);
+        const std::uint32_t length = Le32(schedule + i * kPullRecord + 4) % kMaxLength + 1;
+        GstBuffer* buf = nullptr;
+        const GstFlowReturn ret = gst_pad_get_range(pad.get(), offset, length, &buf);
+        if (offset >= file.size()) {
+            Check(ret == GST_FLOW_EOS, "end of stream past the end");
+            continue;
+        }
+        Check(ret == GST_FLOW_OK && buf != nullptr, "a pull inside the file succeeds");
+        CheckBuffer(file, buf, offset, length);
+        gst_buffer_unref(buf);
+    }
+    Check(gst_pad_activate_mode(pad.get(), GST_PAD_MODE_PULL, FALSE), "the reader stops");
+}
+
+struct Seen {
+    std::span<const std::uint8_t> file;
+};
+
+GstPadProbeReturn CheckPulled(GstPad*, GstPadProbeInfo* info, gpointer data) {
+    const auto& seen = *static_cast<Seen*>(data);
+    GstBuffer* buf = GST_PAD_PROBE_INFO_BUFFER(info);
+    if (!buf) return GST_PAD_PROBE_OK;
+    // A pulled buffer is checked against the pull; a pushed one was asked
+    // for with the block size, so only its bytes are checked.
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_PULL)
+        CheckBuffer(seen.file, buf, GST_PAD_PROBE_INFO_OFFSET(info), GST_PAD_PROBE_INFO_SIZE(info));
+    else
+        CheckBuffer(seen.file, buf, GST_BUFFER_OFFSET(buf), gst_buffer_get_size(buf));
+    return GST_PAD_PROBE_OK;
+}
+
+void LinkToSink(GstElement* parser, GstPad* pad, gpointer) {
+    GstElement* pipeline = GST_ELEMENT(gst_element_get_parent(parser));
+    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
+    g_object_set(sink, "sync", FALSE, nullptr);
+    gst_bin_add(GST_BIN(pipeline), sink);
+    const auto sinkPad = gsth::Pad::Adopt(gst_element_get_static_pad(sink, "sink"));
+    gst_pad_link(pad, sinkPad.get());
+    gst_element_sync_state_with_parent(sink);
+    gst_object_unref(pipeline);
+}
+
+void ParseThrough(std::span<const std::uint8_t> file, const std::string& path) {
+    const auto pipeline = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
+    const auto reader = gsth::MakeElement(kFileReaderElementName);
+    const auto parser = gsth::MakeElement("parsebin");
+    Check(reader && parser, "the elements are made");
+    g_object_set(reader.get(), "location", path.c_str(), nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), reader.get(), parser.get(), nullptr);
+    Check(gst_element_link(reader.get(), parser.get()), "the reader links");
+    g_signal_connect(parser.get(), "pad-added", G_CALLBACK(&LinkToSink), nullptr);
+    Seen seen{file};
+    const auto pad = gsth::Pad::Adopt(gst_element_get_static_pad(reader.get(), "src"));
+    gst_pad_add_probe(pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_PUSH |
+                                                              GST_PAD_PROBE_TYPE_PULL),
+                      &CheckPulled, &seen, nullptr);
+    RunToEnd(pipeline.get());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    StartMedia();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;  // a pull of an empty file is end of stream; the element test covers it
+    const std::span<const std::uint8_t> file(data, size);
+    const std::string path = WriteInputFile(data, size, "input.bin");
+    PullDirectly(file, path);
+    ParseThrough(file, path);
+    return 0;
+}
