@@ -35,7 +35,7 @@ case "$kind" in
     tests=(test_conversion_engine test_preview_player test_playback_graph test_dialog_conversion)
     configure "$build" thread
     cmake --build "$build" -j "$(nproc)" --target "${tests[@]}"
-    export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0"
+    export TSAN_OPTIONS="suppressions=$supp/tsan.supp:ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1"
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R "^($(IFS='|'; echo "${tests[*]}"))\$"
     ;;
   *)
