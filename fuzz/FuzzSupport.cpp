@@ -78,6 +78,8 @@ namespace {
 gsth::Message NextOf(GstElement* pipeline, GstMessageType types) {
     const auto bus = gsth::Bus::Adopt(gst_element_get_bus(pipeline));
     auto message = gsth::Message::Adopt(gst_bus_timed_pop_filtered(bus.get(), kHangLimit, types));
+    // Where it stands, in GST_DEBUG_DUMP_DOT_DIR when that is set.
+    if (!message) GST_DEBUG_BIN_TO_DOT_FILE(GST_BIN(pipeline), GST_DEBUG_GRAPH_SHOW_ALL, "veltrano-fuzz-hang");
     Check(static_cast<bool>(message), "the graph answers in time");
     return message;
 }

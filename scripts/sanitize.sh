@@ -36,7 +36,8 @@ case "$kind" in
     configure "$build" thread
     cmake --build "$build" -j "$(nproc)" --target "${tests[@]}"
     export TSAN_OPTIONS="suppressions=$supp/tsan.supp:ignore_noninstrumented_modules=1:halt_on_error=1:second_deadlock_stack=1"
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" -R "^($(IFS='|'; echo "${tests[*]}"))\$"
+    # Instrumented resampling is slow: a long conversion takes minutes here.
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 3600 -R "^($(IFS='|'; echo "${tests[*]}"))\$"
     ;;
   *)
     echo "usage: $0 asan|tsan" >&2

@@ -70,8 +70,8 @@ Conversion Convert(const std::string& src, double start, double end, const Outpu
             engine.Stop();
         });
         if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &stopWhenWriting, [&] { stopWhenWriting.start(5); });
-        // Only against a hang; a build with ThreadSanitizer takes minutes.
-        QTimer::singleShot(240000, &loop, &QEventLoop::quit);
+        // Only against a hang: under ThreadSanitizer a long conversion takes minutes.
+        QTimer::singleShot(900000, &loop, &QEventLoop::quit);
         loop.exec();
     }
     Conversion c;
