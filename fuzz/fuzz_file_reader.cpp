@@ -88,15 +88,26 @@ GstPadProbeReturn CheckPulled(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-void LinkToSink(GstElement* parser, GstPad* pad, gpointer) {
-    GstElement* pipeline = GST_ELEMENT(gst_element_get_parent(parser));
-    GstElement* sink = gst_element_factory_make("fakesink", nullptr);
-    g_object_set(sink, "sync", FALSE, nullptr);
-    gst_bin_add(GST_BIN(pipeline), sink);
-    const auto sinkPad = gsth::Pad::Adopt(gst_element_get_static_pad(sink, "sink"));
-    gst_pad_link(pad, sinkPad.get());
-    gst_element_sync_state_with_parent(sink);
-    gst_object_unref(pipeline);
+// The demuxer's first stream goes to the sink that waits in the graph from
+// the start; a sink added when the pad appears can miss an end of stream
+// sent right after it, and the graph would never end.
+void LinkToSink(GstElement*, GstPad* pad, gpointer sink) {
+    const auto sinkPad = gsth::Pad::Adopt(gst_element_get_static_pad(static_cast<GstElement*>(sink), "sink"));
+    if (!gst_pad_is_linked(sinkPad.get())) gst_pad_link(pad, sinkPad.get());
+}
+
+// Pads the demuxer has already: on a fuzzed WAV header (49409 channels)
+// wavparse's source pad was there without a pad-added reaching us, and the
+// graph waited for ever.
+void LinkExistingPads(GstElement* demuxer, GstElement* sink) {
+    GstIterator* pads = gst_element_iterate_src_pads(demuxer);
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(pads, &item) == GST_ITERATOR_OK) {
+        LinkToSink(demuxer, GST_PAD(g_value_get_object(&item)), sink);
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    gst_iterator_free(pads);
 }
 
 // The demuxer for the file's type, as the conversion graph's decodebin would pick it.
@@ -120,11 +131,14 @@ void ParseThrough(std::span<const std::uint8_t> file, const std::string& path) {
     const auto pipeline = gsth::Element::Adopt(GST_ELEMENT(gst_object_ref_sink(gst_pipeline_new(nullptr))));
     const auto reader = gsth::MakeElement(kFileReaderElementName);
     const auto parser = gsth::MakeElement(demuxer);
-    Check(reader && parser, "the elements are made");
+    const auto sink = gsth::MakeElement("fakesink");
+    Check(reader && parser && sink, "the elements are made");
     g_object_set(reader.get(), "location", path.c_str(), nullptr);
-    gst_bin_add_many(GST_BIN(pipeline.get()), reader.get(), parser.get(), nullptr);
+    g_object_set(sink.get(), "sync", FALSE, nullptr);
+    gst_bin_add_many(GST_BIN(pipeline.get()), reader.get(), parser.get(), sink.get(), nullptr);
     Check(gst_element_link(reader.get(), parser.get()), "the reader links");
-    g_signal_connect(parser.get(), "pad-added", G_CALLBACK(&LinkToSink), nullptr);
+    g_signal_connect(parser.get(), "pad-added", G_CALLBACK(&LinkToSink), sink.get());
+    LinkExistingPads(parser.get(), sink.get());
     Seen seen{file};
     const auto pad = gsth::Pad::Adopt(gst_element_get_static_pad(reader.get(), "src"));
     gst_pad_add_probe(pad.get(), static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_PUSH |
