@@ -43,6 +43,8 @@ void CheckBuffer(std::span<const std::uint8_t> file, GstBuffer* buf, std::uint64
     const bool same = map.size == expected && (map.size == 0 || std::memcmp(map.data, file.data() + offset, map.size) == 0);
     gst_buffer_unmap(buf, &map);
     Check(same, "a buffer holds the file's bytes at its offset");
+    // GstBaseSrc answers a pull of nothing with an empty buffer of its own.
+    if (expected == 0) return;
     Check(GST_BUFFER_OFFSET(buf) == offset && GST_BUFFER_OFFSET_END(buf) == offset + expected,
           "a buffer is marked with its place");
 }
@@ -88,9 +90,8 @@ GstPadProbeReturn CheckPulled(GstPad*, GstPadProbeInfo* info, gpointer data) {
     return GST_PAD_PROBE_OK;
 }
 
-// The demuxer's first stream goes to the sink that waits in the graph from
-// the start; a sink added when the pad appears can miss an end of stream
-// sent right after it, and the graph would never end.
+// The demuxer's first stream goes to the sink that is in the graph from the
+// start; a file of ours has one stream.
 void LinkToSink(GstElement*, GstPad* pad, gpointer sink) {
     const auto sinkPad = gsth::Pad::Adopt(gst_element_get_static_pad(static_cast<GstElement*>(sink), "sink"));
     if (!gst_pad_is_linked(sinkPad.get())) gst_pad_link(pad, sinkPad.get());
