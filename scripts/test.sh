@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds Veltrano with warnings as errors and runs the
 # whole test suite headless; then the same suite built with AddressSanitizer
-# and UndefinedBehaviorSanitizer, then a short run of every fuzz target.
+# and UndefinedBehaviorSanitizer, the engine, span and player tests built
+# with ThreadSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -23,6 +24,10 @@ part "release build and suite" "$start"
 start=$(date +%s)
 ./scripts/sanitize.sh asan
 part "ASan+UBSan build and suite" "$start"
+
+start=$(date +%s)
+./scripts/sanitize.sh tsan
+part "TSan build and engine, span and player tests" "$start"
 
 start=$(date +%s)
 ./scripts/fuzz.sh "${VELTRANO_FUZZ_SECONDS:-30}"
