@@ -16,6 +16,9 @@ packages=(
   libavcodec-dev
   # resampling
   libsoxr-dev
+  # sanitizer builds and fuzzing: clang, its sanitizer and libFuzzer
+  # runtimes, the symbolizer for readable reports; python3 packs fuzz seeds
+  clang libclang-rt-14-dev llvm python3
   # desktop and manual page checks, real-window runs and benchmarks
   desktop-file-utils groff-base man-db xvfb xauth xdotool x11-apps ffmpeg sox time
 )

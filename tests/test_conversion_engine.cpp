@@ -53,7 +53,8 @@ struct Conversion {
 };
 
 // Runs one conversion to its end; stopAfterMs >= 0 presses Stop that long
-// after the start.
+// after the start, or later, once some sound is written: a slower build (with
+// sanitizers) may have written nothing yet.
 Conversion Convert(const std::string& src, double start, double end, const OutputWaveFormat& format,
                    const std::string& out, int stopAfterMs = -1, int audioCount = 1, int cores = 0,
                    SourceAnalysisRef analysis = nullptr) {
@@ -70,8 +71,15 @@ Conversion Convert(const std::string& src, double start, double end, const Outpu
     if (engine.Start(request) == Outcome::Running) {
         QEventLoop loop;
         QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
-        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &engine, [&engine] { engine.Stop(); });
-        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        QTimer stopWhenWriting;
+        QObject::connect(&stopWhenWriting, &QTimer::timeout, &engine, [&] {
+            if (engine.outcome() != Outcome::Running || engine.ProgressPercent() == 0) return;
+            stopWhenWriting.stop();
+            engine.Stop();
+        });
+        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &stopWhenWriting, [&] { stopWhenWriting.start(5); });
+        // Only against a hang: under ThreadSanitizer a long conversion takes minutes.
+        QTimer::singleShot(900000, &loop, &QEventLoop::quit);
         loop.exec();
     }
     Conversion c;

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -333,7 +334,10 @@ TEST_F(ConvertCommand, StopLeavesACompleteFileAndTheDoneLine) {
     h.SetOutput(out);
     Convert();
     ASSERT_TRUE(h.state().converting);
-    QTest::qWait(80);
+    // Some sound written, and more to come (a slower build writes nothing in the first milliseconds).
+    auto* progress = d().findChild<QProgressBar*>();
+    ASSERT_TRUE(progress);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return progress->value() > 0; }, 20000));
     Button(d(), "m_btnConvert")->click();  // "Stop"
     ASSERT_TRUE(WaitUntilIdle(d()));
     EXPECT_EQ(Caption(), "Convert");

@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,12 +47,17 @@ class Selection : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // Ten minutes of 8 kHz mono: one trackbar step is one second.
-        path_ = new std::string(QDir::tempPath().toStdString() + "/veltrano-selection-600s.wav");
+        // In a folder of this process: another run of the suite (another build,
+        // the same machine) removes its own copy when it ends.
+        const QString folder = QDir::tempPath() + "/veltrano-selection-" + QString::number(QCoreApplication::applicationPid());
+        ASSERT_TRUE(QDir().mkpath(folder));
+        path_ = new std::string(folder.toStdString() + "/veltrano-selection-600s.wav");
         std::string error;
         ASSERT_TRUE(test::MakeToneFile(*path_, test::AudioKind::Wav, 600.0, 8000, 1, 440.0, &error)) << error;
     }
     static void TearDownTestSuite() {
         std::remove(path_->c_str());
+        QDir().rmdir(QFileInfo(QString::fromStdString(*path_)).path());
         delete path_;
     }
     void SetUp() override {

@@ -110,9 +110,19 @@ void DescribeOutput(const DecoderState& s, const AVFrame& frame, GstAudioInfo& i
     for (int c = 0; c < n; ++c)
         pos[static_cast<std::size_t>(c)] =
             PositionOf(s.av->channelFromIndex(&frame.ch_layout, static_cast<unsigned>(c)));
-    if (n > 64 || !gst_audio_check_valid_channel_positions(pos.data(), n, TRUE))
+    if (n > 64) {  // past what positions can name: unpositioned, as GStreamer requires
+        gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_F32LE, frame.sample_rate, n, nullptr);
+        return;
+    }
+    if (!gst_audio_check_valid_channel_positions(pos.data(), n, TRUE))
         std::fill(pos.begin(), pos.end(), GST_AUDIO_CHANNEL_POSITION_NONE);
     gst_audio_info_set_format(&info, GST_AUDIO_FORMAT_F32LE, frame.sample_rate, n, pos.data());
+}
+
+// A damaged AAC configuration can make the decoder put out frames of no
+// rate or no channels, or of more channels than our output caps carry.
+bool HasUsableFormat(const AVFrame& frame) {
+    return frame.sample_rate > 0 && frame.ch_layout.nb_channels > 0 && frame.ch_layout.nb_channels <= 255;
 }
 
 // Opens the codec with its setup (Vorbis's headers, AAC's configuration);
@@ -254,6 +264,14 @@ GstFlowReturn PushDecoded(GstAudioDecoder* dec, DecoderState& s) {
     if (got < 0) {
         GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr),
                                 ("%s packet not decoded (%d)", NameOf(CodecOf(dec)), got), ret);
+        return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(dec, nullptr, 1) : ret;
+    }
+    if (!HasUsableFormat(*s.frame)) {
+        GST_AUDIO_DECODER_ERROR(dec, 1, STREAM, DECODE, (nullptr),
+                                ("%s frame of %d Hz, %d channels", NameOf(CodecOf(dec)), s.frame->sample_rate,
+                                 s.frame->ch_layout.nb_channels),
+                                ret);
+        s.av->frameUnref(s.frame);
         return ret == GST_FLOW_OK ? gst_audio_decoder_finish_frame(dec, nullptr, 1) : ret;
     }
     if (!FollowOutputFormat(dec, s, *s.frame)) {
