@@ -5,6 +5,7 @@ against ffmpeg resampling with libsoxr (the library we resample with, at the
 precision we use: 20 bits for 8- and 16-bit output, 28 above) and against sox.
 
   bench/bench.py [--build DIR] [--runs N] [--cache DIR] [--long] [--write-results]
+                 [--variant NAME=BUILD_DIR ...] [--no-batch]
 
 Prints, per input and format, the median wall time of each and the ratios
 (ours / ffmpeg, ours / ffmpeg with soxr), the worst median ratio, peak memory
@@ -13,9 +14,18 @@ resampling fidelity (SNR of a -3 dBFS 1 kHz tone, aliasing of a 20 kHz tone)
 for every converter. sox reads only some of the inputs (not MP3 without its
 format package, not AAC or MP4); it is left out where it cannot.
 Inputs are 10-minute 48 kHz stereo files generated once into the cache folder.
+
+Each converter's CPU time (user + system) is given beside its wall time: the
+figure a batch that keeps every core busy pays. The batch table converts 10
+files of mixed formats with `veltrano-convert -j 2 -d` against `xargs -P2` of
+each ffmpeg variant, and gives the throughput ratio (their wall time over
+ours: above 1 we are faster). A --variant adds another build of ours to the
+speed table, to measure what a piece of our own buys (bench/variants/ holds
+the patches such builds are made from).
 """
 import argparse
 import os
+import shlex
 import statistics
 import subprocess
 import sys
@@ -71,15 +81,16 @@ def make_inputs(cache, seconds, only=None):
     return paths
 
 
-def timed(cmd):
-    """Wall seconds and peak resident kilobytes of one run."""
+def timed(cmd, cpu=False):
+    """Wall seconds and peak resident kilobytes of one run (and CPU seconds when asked)."""
     t0 = time.perf_counter()
-    res = subprocess.run(["/usr/bin/time", "-f", "%M", *cmd], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    res = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", *cmd], stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE)
     wall = time.perf_counter() - t0
     if res.returncode != 0:
         raise RuntimeError("%s failed: %s" % (" ".join(cmd), res.stderr.decode(errors="replace")[-500:]))
-    peak = int(res.stderr.decode().strip().splitlines()[-1])
-    return wall, peak
+    peak, user, system = res.stderr.decode().strip().splitlines()[-1].split()
+    return (wall, int(peak), float(user) + float(system)) if cpu else (wall, int(peak))
 
 
 def ours_cmd(build, src, out, rate, channels, bits):
@@ -109,22 +120,24 @@ def sox_cmd(src, out, rate, channels, bits):
 
 
 # The converters compared: name and command (None: cannot read that input).
-def converters(build):
+def converters(build, variants=()):
     return [
         ("ours", lambda s, o, r, c, b: ours_cmd(build, s, o, r, c, b)),
+        *[("ours " + name, lambda s, o, r, c, b, d=d: ours_cmd(d, s, o, r, c, b)) for name, d in variants],
         ("ffmpeg", lambda s, o, r, c, b: ffmpeg_cmd(s, o, r, c, b)),
         ("ffmpeg soxr", lambda s, o, r, c, b: ffmpeg_cmd(s, o, r, c, b, soxr=True)),
         ("sox", sox_cmd),
     ]
 
 
-def speed_table(build, inputs, runs, scratch):
+def speed_table(build, inputs, runs, scratch, variants=()):
     rows = []
-    tools = converters(build)
+    tools = converters(build, variants)
     for label, src in inputs.items():
         for fmt, rate, channels, bits in FORMATS:
             walls = {name: [] for name, _ in tools}
             peaks = {name: [] for name, _ in tools}
+            cpus = {name: [] for name, _ in tools}
             for i in range(runs):
                 # Rotate which goes first so none profits from a warm cache alone.
                 for k in range(len(tools)):
@@ -133,14 +146,53 @@ def speed_table(build, inputs, runs, scratch):
                     argv = cmd(src, out, rate, channels, bits)
                     if argv is None:
                         continue
-                    w, m = timed(argv)
-                    walls[name].append(w), peaks[name].append(m)
+                    w, m, c = timed(argv, cpu=True)
+                    walls[name].append(w), peaks[name].append(m), cpus[name].append(c)
             med = {name: statistics.median(v) if v else None for name, v in walls.items()}
             peak = {name: max(v) if v else None for name, v in peaks.items()}
-            rows.append((label, fmt, med, peak))
+            cpu = {name: statistics.median(v) if v else None for name, v in cpus.items()}
+            rows.append((label, fmt, med, peak, cpu))
             print("  %-10s %-11s %s" % (label, fmt, "  ".join(
                 "%s %s" % (name, "%6.2f s" % med[name] if med[name] is not None else "     -  ") for name, _ in tools)),
                 file=sys.stderr)
+    return rows
+
+
+def batch_table(build, inputs, runs, scratch):
+    """10 files of mixed formats, two at a time: ours with -j 2 against xargs -P2 of each ffmpeg variant,
+    for each format. Median wall seconds, alternating."""
+    folder = os.path.join(scratch, "batch")
+    os.makedirs(folder, exist_ok=True)
+    files = []
+    for i in range(10):
+        label, src = list(inputs.items())[i % len(inputs)]
+        link = os.path.join(folder, "%02d-%s" % (i, os.path.basename(src)))
+        if not os.path.exists(link):
+            os.symlink(src, link)
+        files.append(link)
+    out = os.path.join(scratch, "batch-out")
+    rows = []
+    for fmt, rate, channels, bits in FORMATS:
+        def ours():
+            return [os.path.join(build, "veltrano-convert"), "-q", "-y", "-j", "2", "-r", str(rate), "-c",
+                    str(channels), "-b", str(bits), "-d", out, *files]
+
+        def xargs(soxr):
+            script = " ".join(shlex.quote(a) for a in ffmpeg_cmd("@IN@", "@OUT@", rate, channels, bits, soxr))
+            script = script.replace("@IN@", '"$1"').replace("@OUT@", shlex.quote(out) + '/"$(basename "$1")".wav')
+            return ["sh", "-c", 'printf "%s\\n" "$@" | xargs -P2 -n1 sh -c ' + shlex.quote(script) + " sh", "sh",
+                    *files]
+
+        tools = [("ours", ours), ("ffmpeg", lambda: xargs(False)), ("ffmpeg soxr", lambda: xargs(True))]
+        walls = {name: [] for name, _ in tools}
+        for i in range(runs):
+            for k in range(len(tools)):
+                name, cmd = tools[(i + k) % len(tools)]
+                os.makedirs(out, exist_ok=True)
+                walls[name].append(timed(cmd())[0])
+        med = {name: statistics.median(v) for name, v in walls.items()}
+        rows.append((fmt, med))
+        print("  batch %-11s %s" % (fmt, "  ".join("%s %6.2f s" % (n, med[n]) for n, _ in tools)), file=sys.stderr)
     return rows
 
 
@@ -195,14 +247,19 @@ def main():
     ap.add_argument("--cache", default=os.environ.get("VELTRANO_BENCH_CACHE", "/tmp/veltrano-bench"))
     ap.add_argument("--long", action="store_true", help="also convert a 3-hour input and report its peak memory")
     ap.add_argument("--write-results", action="store_true", help="write bench/RESULTS.md")
+    ap.add_argument("--variant", action="append", default=[], metavar="NAME=BUILD_DIR",
+                    help="another build of ours to time beside the others")
+    ap.add_argument("--no-batch", action="store_true", help="leave out the batch table")
     args = ap.parse_args()
+    variants = [(v.split("=", 1)[0], os.path.abspath(v.split("=", 1)[1])) for v in args.variant]
     build = os.path.abspath(args.build)
     inputs = make_inputs(args.cache, 600)
     scratch = os.path.join(args.cache, "scratch")
     os.makedirs(scratch, exist_ok=True)
 
     print("speed (median of %d alternating runs):" % args.runs, file=sys.stderr)
-    rows = speed_table(build, inputs, args.runs, scratch)
+    rows = speed_table(build, inputs, args.runs, scratch, variants)
+    batch = None if args.no_batch else batch_table(build, inputs, args.runs, scratch)
     floor = decode_floor(inputs, args.runs)
     opens = open_times(build, inputs, 5)
     qual = quality(build, scratch)
@@ -218,17 +275,35 @@ def main():
 
     lines = []
     lines.append("| input | format | ours (s) | ffmpeg (s) | ratio | ffmpeg soxr (s) | ratio to soxr | sox (s) | "
-                 "ours peak (MB) | ffmpeg peak (MB) |")
-    lines.append("|---|---|---|---|---|---|---|---|---|---|")
-    ratios = []
-    for label, fmt, med, peak in rows:
+                 "CPU ours / ffmpeg / ffmpeg soxr (s) | ours peak (MB) | ffmpeg peak (MB) |")
+    lines.append("|---|---|---|---|---|---|---|---|---|---|---|")
+    ratios, soxr_ratios = [], []
+    for label, fmt, med, peak, cpu in rows:
         o, t, x = med["ours"], med["ffmpeg"], med["ffmpeg soxr"]
         ratios.append((o / t, label, fmt))
-        lines.append("| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %s | %.0f | %.0f |" % (
-            label, fmt, o, t, o / t, x, o / x, sec(med["sox"]), peak["ours"] / 1024, peak["ffmpeg"] / 1024))
-    worst = max(ratios)
+        soxr_ratios.append((o / x, label, fmt))
+        lines.append("| %s | %s | %.2f | %.2f | %.2f | %.2f | %.2f | %s | %.2f / %.2f / %.2f | %.0f | %.0f |" % (
+            label, fmt, o, t, o / t, x, o / x, sec(med["sox"]), cpu["ours"], cpu["ffmpeg"], cpu["ffmpeg soxr"],
+            peak["ours"] / 1024, peak["ffmpeg"] / 1024))
     lines.append("")
-    lines.append("Worst median ratio (ours / ffmpeg): **%.2f** (%s, %s)." % worst)
+    lines.append("Worst median ratio (ours / ffmpeg): **%.2f** (%s, %s)." % max(ratios))
+    lines.append("Worst median ratio (ours / ffmpeg soxr): **%.2f** (%s, %s)." % max(soxr_ratios))
+    if variants:
+        lines.append("")
+        lines.append("| input | format | ours (s) | %s |" % " | ".join("ours %s (s)" % n for n, _ in variants))
+        lines.append("|---|---|---|%s" % "---|" * len(variants))
+        for label, fmt, med, peak, cpu in rows:
+            lines.append("| %s | %s | %.2f (CPU %.2f) | %s |" % (label, fmt, med["ours"], cpu["ours"], " | ".join(
+                "%.2f (CPU %.2f)" % (med["ours " + n], cpu["ours " + n]) for n, _ in variants)))
+    if batch:
+        lines.append("")
+        lines.append("| batch of 10 files, 2 at a time | ours -j 2 (s) | xargs -P2 ffmpeg (s) | throughput vs ffmpeg "
+                     "| xargs -P2 ffmpeg soxr (s) | throughput vs ffmpeg soxr |")
+        lines.append("|---|---|---|---|---|---|")
+        for fmt, med in batch:
+            o = med["ours"]
+            lines.append("| %s | %.2f | %.2f | %.2fx | %.2f | %.2fx |" % (
+                fmt, o, med["ffmpeg"], med["ffmpeg"] / o, med["ffmpeg soxr"], med["ffmpeg soxr"] / o))
     lines.append("")
     lines.append("| input | decode-only floor, ffmpeg -f null (s) | open: first (ms) | open: later, median (ms) |")
     lines.append("|---|---|---|---|")
