@@ -146,7 +146,8 @@ void ConverterDialog::BuildTemplate() {
 
     m_stcStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_stcFileLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_editOutputFile->setMaxLength(static_cast<int>(kMaxPath - 1));
+    // No length limit on the edit: a pasted or typed path that the buffer
+    // cannot hold is refused whole at Convert, never cut to another name.
     m_editOutputFile->installEventFilter(this);  // a dropped file gives its path, not its URL
     m_editCustomRate->setMaxLength(127);
     rateLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -35,6 +35,12 @@ int ExitStatusOf(ConvertCheck check) {
 
 }  // namespace
 
+std::string UnmeasuredText(ProbeStep step, const Result& r) {
+    if (step != ProbeStep::Render) return "Can not get the duration of the clip! (" + r.text() + ")";
+    return "Can not get the duration of the clip! The file cannot be opened (" + r.text() +
+           "): an installed decoder is missing, or the file is corrupt.";
+}
+
 FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector<PlannedFile>& plan,
                                       const ConvertOptions& options, const OutputWaveFormat& format) {
     FilePreparation prep;
@@ -48,11 +54,7 @@ FilePreparation PrepareFileConversion(const PlannedFile& file, const std::vector
     MediaProbe probe;
     ProbeStep step = ProbeStep::Render;
     if (Result r = ProbeMedia(file.input, probe, &step); r.failed()) {
-        if (step == ProbeStep::Render)
-            prep.messages.push_back(
-                "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt. (" + r.text() +
-                ")");
-        return Refused(prep, kExitInputUnusable, "Can not get the duration of the clip!");
+        return Refused(prep, kExitInputUnusable, UnmeasuredText(step, r));
     }
 
     // Stream 0 is the first one a decoder takes, as in the dialog; another
@@ -212,7 +214,7 @@ void BatchConverter::StartFile(std::size_t index) {
         for (const ConversionNotice& n : job->conversion.notices()) lines.push_back(n.reason.empty() ? n.text : n.reason);
         std::string message;
         for (const std::string& line : lines) {
-            report_.Error(MessagePrefix(index) + line);
+            report_.Error(MessageLine(index, line));
             message += (message.empty() ? "" : "\n") + line;
         }
         Record(index, {FileState::Failed, kExitConversionFailed, "failed", 0, message});
@@ -235,7 +237,7 @@ void BatchConverter::EndPrepared(std::size_t index, const FilePreparation& prep)
     }
     std::string message;
     for (const std::string& m : prep.messages) {
-        report_.Error(MessagePrefix(index) + m);
+        report_.Error(MessageLine(index, m));
         message += (message.empty() ? "" : "\n") + m;
     }
     Record(index, {FileState::Failed, prep.status, "refused", 0, message});
@@ -278,7 +280,7 @@ void BatchConverter::OnJobEnded(Job* ended) {
         else report_.Result(DoneText(plan_[index].output));
         break;
     case FileState::Stopped: report_.Error(ending.message); break;
-    default: report_.Error(MessagePrefix(index) + ending.message); break;
+    default: report_.Error(MessageLine(index, ending.message)); break;
     }
     if (batch_) {
         report_.Note(FinishedLine(index, ending.state == FileState::Converted ? "converted"
@@ -338,10 +340,12 @@ int BatchConverter::CurrentPercent() const {
 
 void BatchConverter::Tick() { report_.Progress(++seconds_, CurrentPercent()); }
 
-std::string BatchConverter::MessagePrefix(std::size_t index) const {
-    std::string prefix = std::string(kConvertProgramName) + ": ";
-    if (batch_) prefix += plan_[index].input + ": ";
-    return prefix;
+std::string BatchConverter::MessageLine(std::size_t index, const std::string& text) const {
+    // Every message says which file it is about: in a batch always its input;
+    // alone, its input when the text names no file of its own.
+    const PlannedFile& file = plan_[index];
+    const bool named = text.find(file.input) != std::string::npos || text.find(file.output) != std::string::npos;
+    return std::string(kConvertProgramName) + ": " + (batch_ || !named ? file.input + ": " : "") + text;
 }
 
 std::string BatchConverter::FinishedLine(std::size_t index, const char* what) const {

@@ -11,6 +11,7 @@
 #include "cli/ScriptOutput.h"
 #include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
+#include "media/MediaProbe.h"
 
 #include <QEventLoop>
 #include <QObject>
@@ -36,6 +37,9 @@ struct FilePreparation {
     bool skipped = false;
     std::uint64_t existingFrames = 0;
 };
+
+// Why an input could not be measured, in one line.
+std::string UnmeasuredText(ProbeStep step, const Result& r);
 
 // Measures the input and applies the Convert command's checks, in its order.
 // Other inputs of the run count as sources too: no output may replace one.
@@ -85,7 +89,7 @@ private:
     int CurrentPercent() const;
     bool NothingLeft() const;
     bool ToStandardOutput() const { return WritesToStandardOutput(options_); }
-    std::string MessagePrefix(std::size_t index) const;
+    std::string MessageLine(std::size_t index, const std::string& text) const;
     std::string FinishedLine(std::size_t index, const char* what) const;
     std::string StoppedText(std::size_t index, const ConversionEngine& conversion) const;
 

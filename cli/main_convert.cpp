@@ -75,10 +75,7 @@ int Probe(const std::string& input) {
     ProbeStep step = ProbeStep::Render;
     if (Result r = ProbeMedia(input, probe, &step); r.failed()) {
         if (g_stopRequested) return Stopped();
-        if (step == ProbeStep::Render)
-            Refuse(0, "Cannot open the file. You need to install appropriate decoders.\nOr the file is corrupt. (" +
-                          r.text() + ")");
-        return Refuse(kExitInputUnusable, "Can not get the duration of the clip!");
+        return Refuse(kExitInputUnusable, input + ": " + UnmeasuredText(step, r));
     }
     std::fputs((ProbeReportText(probe.stopPosition) + SoundStreamLines(probe.soundStreams)).c_str(), stdout);
     return kExitDone;

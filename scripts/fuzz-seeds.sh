@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Makes the fuzzers' seed corpora in OUT (default build-fuzz/seeds): small
+# Makes the fuzzers' seed corpora in OUT (default build-asan/seeds): small
 # media encoded here with GStreamer, mono and stereo at a few rates, one
 # folder per fuzz target. Nothing binary is kept in the repository.
 set -euo pipefail
-out=${1:-build-fuzz/seeds}
+out=${1:-build-asan/seeds}
 rm -rf "$out"
 mkdir -p "$out"/{mp3,wav,files,packets}
 work=$(mktemp -d)

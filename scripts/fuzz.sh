@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-fuzz/
+# Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) in build-asan/
 # and runs each for SECONDS (default 60) on seeds made here plus the corpus
 # earlier runs kept. Fails on any crash, sanitizer finding, leak or timeout;
-# the input that did it is left in build-fuzz/artifacts/.
+# the input that did it is left in build-asan/artifacts/.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
-build=${VELTRANO_FUZZ_BUILD_DIR:-build-fuzz}
+# The sanitizer suite's build holds the targets too; on its own this script
+# configures it without the tests.
+build=${VELTRANO_FUZZ_BUILD_DIR:-build-asan}
 
 # Each target and the seed folder it starts from.
 declare -A seeds=(
@@ -21,9 +23,11 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DVELTRANO_FUZZ=ON -DVELTRANO_BUILD_TESTS=OFF \
-  -DVELTRANO_WERROR=ON "${launcher[@]}" >/dev/null
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DVELTRANO_SANITIZE=address,undefined -DVELTRANO_FUZZ=ON \
+    -DVELTRANO_BUILD_TESTS=OFF -DVELTRANO_WERROR=ON "${launcher[@]}" >/dev/null
+fi
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 scripts/fuzz-seeds.sh "$build/seeds"
 

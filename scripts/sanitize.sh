@@ -2,7 +2,7 @@
 # Builds the test suite with sanitizers (clang) in a folder of its own and
 # runs it:
 #   scripts/sanitize.sh asan   AddressSanitizer + UndefinedBehaviorSanitizer,
-#                              the whole suite, in build-asan/
+#                              the whole suite and the fuzz targets, in build-asan/
 #   scripts/sanitize.sh tsan   ThreadSanitizer, the engine, span and player
 #                              tests, in build-tsan/
 # Leaks are detected; the third-party ones are listed with their reasons in
@@ -15,15 +15,19 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fi
-configure() {  # configure BUILD SANITIZERS
-  cmake -S . -B "$1" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DVELTRANO_SANITIZE="$2" -DVELTRANO_WERROR=ON \
-    "${launcher[@]}" >/dev/null
+configure() {  # configure BUILD SANITIZERS [more cmake arguments]
+  local dir=$1 sanitizers=$2
+  shift 2
+  cmake -S . -B "$dir" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DVELTRANO_SANITIZE="$sanitizers" -DVELTRANO_WERROR=ON \
+    "${launcher[@]}" "$@" >/dev/null
 }
 case "$kind" in
   asan)
     build=${VELTRANO_ASAN_BUILD_DIR:-build-asan}
-    configure "$build" address,undefined
+    # The fuzz targets come out of the same build (scripts/fuzz.sh runs them):
+    # one sanitized compile of the tree instead of two.
+    configure "$build" address,undefined -DVELTRANO_FUZZ=ON
     cmake --build "$build" -j "$(nproc)"
     # The slow unwinder walks through GLib's frames, which have no frame
     # pointers: the suppressions can then tell its allocations apart.

@@ -162,6 +162,16 @@ TEST_F(Cli, RefusedOutputExitsWithFour) {
     EXPECT_EQ(noFolder.status, kExitOutputRefused);
     EXPECT_EQ(noFolder.err, "veltrano-convert: Cannot write " + lost.toStdString() + ": No such file or directory.\n");
     EXPECT_EQ(RunCli({"-o", dir_->path() + "/" + QString(300, 'a') + ".wav", in}).status, kExitOutputRefused);
+    // At the limit the path is taken whole; one byte more is refused, never cut.
+    const QString folder = dir_->path() + "/";
+    const QString atLimit = folder + QString(259 - int(folder.toUtf8().size()) - 4, 'n') + ".wav";
+    ASSERT_EQ(atLimit.toUtf8().size(), 259);
+    const QString pastLimit = atLimit.left(atLimit.size() - 4) + "x.wav";
+    const Exit past = RunCli({"-o", pastLimit, in});
+    EXPECT_EQ(past.status, kExitOutputRefused);
+    EXPECT_FALSE(QFile::exists(pastLimit)) << "nothing is written under a cut name";
+    EXPECT_EQ(RunCli({"-q", "-o", atLimit, in}).status, kExitDone);
+    EXPECT_TRUE(ReadWavFile(atLimit.toStdString()).ok);
 
     // A FIFO is refused, even with -y, without being opened (a writer would wait for a reader).
     const QString fifo = Path(QStringLiteral("fifo.wav"));

@@ -231,6 +231,20 @@ TEST_F(ConvertCommand, OutputRefusals) {
     Convert();
     ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{kOutputPathTooLongText});
     EXPECT_EQ(h.boxes.shown()[0].caption, "Error");
+    // At the limit the path is taken whole; one byte more is refused, never cut.
+    const std::string limitFolder = h.home().toStdString() + "/";
+    const std::string atLimit = limitFolder + std::string(259 - limitFolder.size() - 4, 'n') + ".wav";
+    ASSERT_EQ(atLimit.size(), 259u);
+    h.boxes.clear();
+    h.SetOutput(atLimit.substr(0, 255) + "x.wav");  // 260 bytes
+    Convert();
+    ASSERT_EQ(h.boxes.texts(), std::vector<std::string>{kOutputPathTooLongText});
+    h.boxes.clear();
+    h.SetOutput(atLimit);
+    Convert();
+    EXPECT_TRUE(h.boxes.shown().empty());
+    ASSERT_TRUE(WaitUntilIdle(d()));
+    EXPECT_TRUE(ReadWavFile(atLimit).ok);
 
     // The media itself, by its name, a relative name or a link, is never replaced.
     const std::string before = ReadAll(Path("tone.flac"));

@@ -126,6 +126,21 @@ TEST_F(Hostile, AbsurdHeaderNumbersAreRefusedByName) {
     EXPECT_NE(e.err.find("64 channels"), std::string::npos) << e.err;
 }
 
+// A file cut short after its header still promises its whole length: the
+// conversion ends short of it, and says so instead of "Done" over a third.
+TEST_F(Hostile, AFileCutShortIsAFailureNotAThirdOfTheSound) {
+    for (const AudioKind kind : {AudioKind::Flac, AudioKind::M4aAac}) {
+        const std::string whole = Path(std::string("whole") + ExtensionOf(kind));
+        const std::string cut = Path(std::string("cut") + ExtensionOf(kind));
+        ASSERT_TRUE(MakeAudio(whole, kind, Tone(6.0, 48000, 2, 440.0)));
+        QFile f(QString::fromStdString(whole));
+        ASSERT_TRUE(MakeTruncatedCopy(whole, cut, long(f.size() / 3)));
+        SCOPED_TRACE(cut);
+        const Exit e = ConvertOver(cut);
+        EXPECT_TRUE(e.status == kExitConversionFailed || e.status == kExitInputUnusable) << e.status << e.err;
+    }
+}
+
 // An MP3 joined from two, the second with cover art longer than any gap
 // between frames: all of it is converted, not only the first file.
 TEST_F(Hostile, JoinedMp3sWithABigTagConvertWhole) {
