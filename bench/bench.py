@@ -291,7 +291,7 @@ def main():
     if variants:
         lines.append("")
         lines.append("| input | format | ours (s) | %s |" % " | ".join("ours %s (s)" % n for n, _ in variants))
-        lines.append("|---|---|---|%s" % "---|" * len(variants))
+        lines.append("|---|---|---|" + "---|" * len(variants))
         for label, fmt, med, peak, cpu in rows:
             lines.append("| %s | %s | %.2f (CPU %.2f) | %s |" % (label, fmt, med["ours"], cpu["ours"], " | ".join(
                 "%.2f (CPU %.2f)" % (med["ours " + n], cpu["ours " + n]) for n, _ in variants)))
