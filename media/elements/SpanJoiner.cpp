@@ -95,8 +95,17 @@ gboolean SinkEvent(GstPad* pad, GstObject* parent, GstEvent* event) {
     JoinState& s = *self->state;
     std::unique_lock lock(s.mutex);
     const std::size_t me = IndexOf(s, pad);
+    const GstEventType type = GST_EVENT_TYPE(event);
+    if (s.endSent && type != GST_EVENT_FLUSH_START && type != GST_EVENT_FLUSH_STOP) {
+        // The joined stream has ended (a stop ends it while the other input
+        // goes on): what an input still says goes nowhere. Refused, a sticky
+        // event (a tag) would fail the input's next buffer as an error
+        // instead of as the end.
+        gst_event_unref(event);
+        return TRUE;
+    }
     bool* once = nullptr;
-    switch (GST_EVENT_TYPE(event)) {
+    switch (type) {
     case GST_EVENT_STREAM_START: once = &s.streamStarted; break;
     case GST_EVENT_CAPS: once = &s.capsSent; break;
     case GST_EVENT_SEGMENT: once = &s.segmentSent; break;
