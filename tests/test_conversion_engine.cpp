@@ -5,13 +5,12 @@
 #include "engine/ConversionEngine.h"
 #include "engine/ConvertChecks.h"
 #include "media/SourceAnalysis.h"
+#include "tests/support/EngineRun.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gst/gst.h>
 #include <gtest/gtest.h>
@@ -68,20 +67,8 @@ Conversion Convert(const std::string& src, double start, double end, const Outpu
     request.outputPath = out;
     request.format = format;
     request.cores = cores;
-    if (engine.Start(request) == Outcome::Running) {
-        QEventLoop loop;
-        QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
-        QTimer stopWhenWriting;
-        QObject::connect(&stopWhenWriting, &QTimer::timeout, &engine, [&] {
-            if (engine.outcome() != Outcome::Running || engine.ProgressPercent() == 0) return;
-            stopWhenWriting.stop();
-            engine.Stop();
-        });
-        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &stopWhenWriting, [&] { stopWhenWriting.start(5); });
-        // Only against a hang: under ThreadSanitizer a long conversion takes minutes.
-        QTimer::singleShot(900000, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    // Only against a hang: under ThreadSanitizer a long conversion takes minutes.
+    (void)RunConversion(engine, request, stopAfterMs, true, 900000);
     Conversion c;
     c.outcome = engine.outcome();
     c.failure = engine.failureText();

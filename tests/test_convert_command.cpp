@@ -9,6 +9,7 @@
 #include "engine/ConvertChecks.h"
 #include "preview/PreviewPlayer.h"
 #include "tests/support/DialogFixture.h"
+#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -25,7 +26,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace veltrano;
@@ -263,15 +263,9 @@ TEST_F(ConvertCommand, OutputRefusals) {
 
     // What is not a regular file is refused where the replace question would
     // come, as an application box, without being opened; it stays as it was.
-    const std::string fifo = h.PathInHome("fifo.wav");
-    const std::string folder = h.PathInHome("folder.wav");
-    const std::string device = h.PathInHome("device.wav");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    std::vector<std::pair<std::string, std::string>> special = {{fifo, "a FIFO"}, {folder, "a folder"}};
-    // The null device's numbers: were it ever written, nothing would happen.
-    if (::mknod(device.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) special.emplace_back(device, "a character device");
-    for (const auto& [path, kind] : special) {
+    SpecialOutputs special;
+    ASSERT_TRUE(MakeSpecialOutputs(h.home().toStdString(), special));
+    for (const auto& [path, kind] : special.made) {
         h.boxes.clear();
         h.boxes.SetDefaultYes(true);
         h.SetOutput(path);
@@ -281,13 +275,8 @@ TEST_F(ConvertCommand, OutputRefusals) {
         EXPECT_EQ(h.boxes.shown()[0].text, "Cannot write " + path + ": it is " + kind + ", not a regular file.");
         EXPECT_FALSE(h.state().converting);
     }
-    struct stat st {};
-    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_TRUE(QDir(QString::fromStdString(folder)).isEmpty());
-    for (const std::string& path : {fifo, folder, device}) ::remove(path.c_str());
+    ExpectSpecialOutputsUntouched(special);
+    RemoveSpecialOutputs(special);
 }
 
 TEST_F(ConvertCommand, MediaWithoutSoundIsRefused) {

@@ -4,17 +4,16 @@
 // one read back by ffprobe as well.
 
 #include "engine/ConversionEngine.h"
+#include "tests/support/EngineRun.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -48,13 +47,7 @@ Conversion Convert(const std::string& src, double seconds, const OutputWaveForma
     request.outputPath = out;
     request.format = format;
     Conversion c;
-    if (engine.Start(request) == Outcome::Running) {
-        QEventLoop loop;
-        QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
-        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &engine, [&engine] { engine.Stop(); });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        loop.exec();
-    } else if (!engine.notices().empty()) {
+    if (!RunConversion(engine, request, stopAfterMs) && !engine.notices().empty()) {
         c.failure = engine.notices().front().text + ": " + engine.notices().front().reason;
     }
     c.outcome = engine.outcome();

@@ -9,6 +9,8 @@
 #include "media/GstHandles.h"
 #include "core/OutputFile.h"
 #include "media/elements/WavWriter.h"
+#include "tests/support/EngineRun.h"
+#include "tests/support/SpecialFiles.h"
 #include "tests/support/TestMedia.h"
 #include "tests/support/WavFile.h"
 
@@ -29,7 +31,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -496,38 +497,26 @@ TEST_F(Writer, SymbolicLinksAreWrittenThrough) {
 }
 
 TEST_F(Writer, SpecialFilesAreRefusedWithoutBeingOpened) {
-    const std::string fifo = Path("fifo.wav"), folder = Path("folder.wav"), device = Path("device.wav");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
-    std::vector<std::pair<std::string, std::string>> special = {{fifo, "a FIFO"}, {folder, "a folder"}};
-    // The null device's numbers: were it ever written, nothing would happen.
-    if (::mknod(device.c_str(), S_IFCHR | 0644, makedev(1, 3)) == 0) special.emplace_back(device, "a character device");
+    SpecialOutputs special;
+    ASSERT_TRUE(MakeSpecialOutputs(dir_.path().toStdString(), special));
+    std::vector<std::pair<std::string, std::string>> refused = special.made;
     const std::string toFifo = Path("to-fifo.wav");
     ASSERT_EQ(::symlink("fifo.wav", toFifo.c_str()), 0);
-    special.emplace_back(toFifo, "a FIFO");
-    for (const auto& [path, kind] : special) {
+    refused.emplace_back(toFifo, "a FIFO");
+    for (const auto& [path, kind] : refused) {
         const std::string text = "Cannot write " + path + ": it is " + kind + ", not a regular file.";
         EXPECT_EQ(OutputFileRefusal(path), text);
         // Opening a FIFO for writing would wait for a reader: a refusal that returns did not open it.
         EXPECT_EQ(WriteStereo(path), text);
     }
-    struct stat st {};
-    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    ASSERT_EQ(::lstat(folder.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
-    EXPECT_TRUE(QDir(QString::fromStdString(folder)).isEmpty());
-    if (special.size() == 4) {
-        ASSERT_EQ(::lstat(device.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISCHR(st.st_mode));
-        EXPECT_EQ(st.st_rdev, makedev(1, 3));
-    }
+    ExpectSpecialOutputsUntouched(special);
     QStringList names = {"device.wav", "fifo.wav", "folder.wav", "to-fifo.wav"};
-    if (special.size() == 3) names.removeFirst();
+    if (!special.HasDevice()) names.removeFirst();
     EXPECT_EQ(Files(), names);
     EXPECT_FALSE(OutputFileRefusal(Path("new.wav")));
     EXPECT_FALSE(OutputFileRefusal(Path("no/such/folder/new.wav")));
-    for (const std::string& path : {fifo, folder, device, toFifo}) ::remove(path.c_str());
+    RemoveSpecialOutputs(special);
+    ::remove(toFifo.c_str());
 }
 
 TEST(PartFiles, NamesFitTheFileSystem) {
@@ -663,13 +652,7 @@ ConversionRequest RequestFor(const std::string& src, double seconds, const std::
 // Runs a conversion to its end; stopAfterMs >= 0 stops it that long after the start.
 Converted Convert(const ConversionRequest& request, int stopAfterMs = -1) {
     ConversionEngine engine;
-    if (engine.Start(request) == Outcome::Running) {
-        QEventLoop loop;
-        QObject::connect(&engine, &ConversionEngine::ended, &loop, &QEventLoop::quit);
-        if (stopAfterMs >= 0) QTimer::singleShot(stopAfterMs, &engine, [&engine] { engine.Stop(); });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
+    (void)RunConversion(engine, request, stopAfterMs);
     return {engine.outcome(), engine.failureText()};
 }
 
