@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <vector>
 
 namespace veltrano {
@@ -35,17 +34,8 @@ std::optional<std::uint64_t> CompleteWavFileFrames(const std::string& path, cons
     if (fd < 0) return std::nullopt;
     struct stat st {};
     std::vector<std::uint8_t> head;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(wav::kMaxHeaderRead, st.st_size)));
-        std::size_t got = 0;
-        while (got < head.size()) {
-            const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
-        head.resize(got);
-    }
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        head = wav::ReadHeaderBytes(fd, static_cast<std::uint64_t>(st.st_size));
     ::close(fd);
     if (head.empty()) return std::nullopt;
     return CompleteWavFrames(wav::ParseHeader(head, static_cast<std::uint64_t>(st.st_size)),

@@ -39,17 +39,6 @@ wav::Format FormatOf(const WaveFormatEx& f) {
     return out;
 }
 
-bool ReadHead(int fd, std::uint64_t fileSize, std::vector<std::uint8_t>& head) {
-    head.resize(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, wav::kMaxHeaderRead)));
-    std::size_t got = 0;
-    while (got < head.size()) {
-        const ssize_t n = ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
-        if (n <= 0) return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The whole frames of a file's data that its header can state: all of them
 // in RF64, what the 32-bit sizes reach in RIFF.
 std::uint64_t StatableData(const wav::ParsedHeader& h, std::uint64_t present, std::uint16_t blockAlign) {
@@ -82,8 +71,9 @@ bool Finish(int fd, const WaveFormatEx& format) {
         const auto header = wav::BuildHeader(FormatOf(format), {}, wav::Container::Riff, 0);
         return WriteAt(fd, header.data(), header.size(), 0);
     }
-    std::vector<std::uint8_t> head;
-    if (!ReadHead(fd, fileSize, head)) return false;
+    // All of what a header may take, or the file is not finished.
+    const std::vector<std::uint8_t> head = wav::ReadHeaderBytes(fd, fileSize);
+    if (head.size() != std::min<std::uint64_t>(fileSize, wav::kMaxHeaderRead)) return false;
     const wav::ParseResult parsed = wav::ParseHeader(head, fileSize);
     if (!parsed.ok) return false;
     const wav::ParsedHeader& h = parsed.header;

@@ -1,7 +1,10 @@
 #include "formats/WavHeader.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 
 namespace veltrano::wav {
@@ -330,6 +333,19 @@ ParseResult ParseHeader(std::span<const std::uint8_t> head, std::uint64_t fileSi
         h.chunks.push_back(std::move(chunk));
         pos = body + size + (size & 1);
     }
+}
+
+std::vector<std::uint8_t> ReadHeaderBytes(int fd, std::uint64_t fileSize) {
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kMaxHeaderRead)));
+    std::size_t got = 0;
+    while (got < head.size()) {
+        const ssize_t n = ::pread(fd, head.data() + got, head.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    head.resize(got);
+    return head;
 }
 
 }  // namespace veltrano::wav

@@ -121,4 +121,8 @@ ParseResult ParseHeader(std::span<const std::uint8_t> head, std::uint64_t fileSi
 // and reads at most.
 inline constexpr std::size_t kMaxHeaderRead = 1u << 20;
 
+// The first bytes of an open file of 'fileSize' bytes, as many as a header
+// may take: all of them, or fewer when the file ends sooner or cannot be read.
+std::vector<std::uint8_t> ReadHeaderBytes(int fd, std::uint64_t fileSize);
+
 }  // namespace veltrano::wav
